@@ -1,0 +1,32 @@
+// The two-entry event interface: the plug-in reports numbered events to its host through
+// it, and the host delivers session (15) and power (16) events to the plug-in.
+#pragma once
+
+#include "TQString.h"
+
+struct ITQEventSink {
+  virtual bool OnEventA(int code, void* sender, const TQStringA& s1, const TQStringA& s2,
+                        const TQStringA& s3) = 0;
+  virtual bool OnEventW(int code, void* sender, const TQStringW& s1, const TQStringW& s2,
+                        const TQStringW& s3) = 0;
+
+ protected:
+  ~ITQEventSink() = default;
+};
+
+// Codes the plug-in reports to its host.
+enum TQEventCode : int {
+  kTQEventShutdown = 1,
+  kTQEventUserLogon = 2,
+  kTQEventUserLogoff = 3,
+  kTQEventAddressChange = 5,
+  kTQEventDocked = 6,
+  kTQEventUndocked = 7,
+  kTQEventSessionLogon = 8,
+  kTQEventSessionLogoff = 9,
+  kTQEventConsoleConnect = 13,
+  kTQEventConsoleDisconnect = 14,
+  // Codes the host delivers to the plug-in.
+  kTQEventSessionChange = 15,
+  kTQEventPowerChange = 16,
+};

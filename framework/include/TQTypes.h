@@ -1,0 +1,11 @@
+// Basic types shared by the framework SDK: module handles and export decoration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A loaded module as the factory knows it (the dlopen handle). Pointer-sized, unlike the
+// 32-bit handles of the framework's original platform.
+using HTQMODULE = void*;
+
+#define TQ_API __attribute__((visibility("default")))

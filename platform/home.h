@@ -1,0 +1,16 @@
+// KIV_HOME, the root below which all state lives (default /var/lib/kiv for root,
+// $XDG_STATE_HOME/kiv or ~/.local/state/kiv otherwise), created with mode 0700.
+#pragma once
+
+#include <string>
+
+namespace kiv::platform {
+
+// The root directory, created when missing. Empty on failure, with *error naming the path
+// and the reason.
+std::string kivHome(std::string* error = nullptr);
+
+// A directory below the root (for example "run/locks/global"), created level by level.
+std::string kivSubdirectory(const std::string& relative, unsigned mode, std::string* error = nullptr);
+
+}  // namespace kiv::platform

@@ -1,0 +1,106 @@
+#include "support/kiv_test.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tqUtilities.h"
+
+namespace kivtest {
+namespace {
+
+std::string& homeStorage() {
+  static std::string path;
+  return path;
+}
+
+// Creates the temporary KIV_HOME before any library reads the environment, and removes it
+// when the program ends (kept with KIV_TEST_KEEP_HOME=1 for a post-mortem).
+class HomeEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {}
+  void TearDown() override {
+    if (getenv("KIV_TEST_KEEP_HOME") == nullptr) {
+      std::error_code ignored;
+      std::filesystem::remove_all(homeStorage(), ignored);
+    }
+  }
+};
+
+}  // namespace
+
+const std::string& home() { return homeStorage(); }
+std::string libDir() { return KIV_TEST_LIB_DIR; }
+std::string binDir() { return KIV_TEST_BIN_DIR; }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::vector<std::string> traceLines() {
+  TQUtilities_FlushTrace();
+  std::vector<std::string> lines;
+  std::istringstream in(readFile(home() + "/log/kiv.log"));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int countTrace(const std::string& text) {
+  int count = 0;
+  for (const auto& line : traceLines()) count += line.find(text) != std::string::npos;
+  return count;
+}
+
+bool traced(const std::string& text) { return countTrace(text) > 0; }
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+int run(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  std::string text;
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  int status = pclose(pipe);
+  if (output != nullptr) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kivtest
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  char pattern[] = "/tmp/kiv-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    perror("mkdtemp");
+    return 1;
+  }
+  kivtest::homeStorage() = pattern;
+  setenv("KIV_HOME", pattern, 1);
+  setenv("KIV_TRACE_LEVEL", "4", 0);
+  ::testing::AddGlobalTestEnvironment(new kivtest::HomeEnvironment);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,33 @@
+// Test support: every test program runs in a fresh temporary KIV_HOME (never the default
+// one) with full tracing, and these helpers read what was traced and wait for conditions.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kivtest {
+
+// The temporary KIV_HOME of this test process.
+const std::string& home();
+std::string libDir();
+std::string binDir();
+
+// Every trace line written so far (flushed first).
+std::vector<std::string> traceLines();
+// Number of trace lines that contain `text`.
+int countTrace(const std::string& text);
+bool traced(const std::string& text);
+
+// Polls `condition` until it holds or `timeout` passes; no fixed sleeps in tests.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Runs a command with /bin/sh and returns its exit status; output goes to *output when given.
+int run(const std::string& command, std::string* output = nullptr);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+
+}  // namespace kivtest
