@@ -1,0 +1,25 @@
+// kiv: the plug-in host and the tools that agent components and operators use.
+#include <cstdio>
+
+#include "tools/kiv/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"KIV agent notifier: plug-in host and tools"};
+  app.set_version_flag("--version", std::string("kiv ") + KIV_VERSION);
+  app.require_subcommand(1);
+
+  int exitCode = 0;
+  kiv::tool::addHostCommand(app, exitCode);
+  kiv::tool::addSendCommand(app, exitCode);
+  kiv::tool::addUnitsCommand(app, exitCode);
+  kiv::tool::addConfigCommand(app, exitCode);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Usage errors exit 2 with a message naming the problem; --help and --version exit 0.
+    int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  return exitCode;
+}
