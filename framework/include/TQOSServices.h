@@ -11,6 +11,9 @@
 struct ITQOSLock : ITQImpl {
   virtual int lock() = 0;  // 0 when held
   virtual int unlock() = 0;
+  // Like lock, but gives up after timeoutMs (kiv::platform::kInfinite waits for ever);
+  // 0 when held, kiv::platform::kWaitTimeout otherwise.
+  virtual int tryLock(uint32_t timeoutMs) = 0;
 };
 
 struct ITQOSThread : ITQImpl {
