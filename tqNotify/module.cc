@@ -1,0 +1,88 @@
+// The module's exported entry points for its host: TQInit, TQTerminate, TQGetVersionInfo
+// and TQCreateInstance.
+#include <cstring>
+#include <strings.h>
+
+#include "tqNotify/ModuleState.h"
+#include "tqNotify/notifier/CTQNotify.h"
+#include "tqNotify/tqNotify.h"
+
+using tqnotify::moduleState;
+
+namespace {
+
+unsigned long addressOf(const void* pointer) { return reinterpret_cast<unsigned long>(pointer); }
+
+void initialiseState(HTQMODULE library) {
+  auto& state = moduleState();
+  state.libraryHandle = library;
+  state.moduleFileName[0] = L'\0';
+  state.debugFlag = TQFactory_GetMaxDebug();
+  TQPorting_GetModuleFileNameW(library, state.moduleFileName, tqnotify::kModuleFileNameCapacity);
+  TQPorting_InitializeCriticalSection(&state.moduleLock);
+  state.moduleLockCreated = true;
+  TQUtilities_GetRootFileNameFromPathW(state.moduleFileName, state.moduleFileName,
+                                       tqnotify::kModuleFileNameCapacity);
+  TQUtilities_TraceDetailW(0, L"%s: hLib: 0x%lx file: %T: version: %t", L"ITQImpl::Init",
+                           addressOf(library), state.moduleFileName,
+                           tqnotify::moduleVersionText());
+}
+
+}  // namespace
+
+extern "C" {
+
+TQ_API int TQInit(HTQMODULE library) {
+  RegisterNotifications();
+  TQUtilities_TraceFuncEntryW(L"ITQImpl::Init");
+  if (library == nullptr) return TQUtilities_TraceFuncExitIntW(L"ITQImpl::Init", 0);
+  // A second initialisation keeps the first handle and file name.
+  if (moduleState().libraryHandle == nullptr) initialiseState(library);
+  return TQUtilities_TraceFuncExitIntW(L"ITQImpl::Init", 1);
+}
+
+TQ_API int TQTerminate() {
+  auto& state = moduleState();
+  TQUtilities_TraceFuncEntryW(L"ITQImpl::Terminate");
+  TQUtilities_TraceDetailW(0, L"%s: terminating %T", L"ITQImpl::Terminate", state.moduleFileName);
+  state.moduleFileName[0] = L'\0';
+  state.libraryHandle = nullptr;
+  if (state.moduleLockCreated) {
+    state.moduleLockCreated = false;
+    TQPorting_DeleteCriticalSection(&state.moduleLock);
+  }
+  return TQUtilities_TraceFuncExitIntW(L"ITQImpl::Terminate", 1);
+}
+
+TQ_API bool TQGetVersionInfo(uint32_t* major, uint32_t* minor, uint32_t* revision,
+                             uint32_t* build) {
+  if (major != nullptr) *major = 12;
+  if (minor != nullptr) *minor = 0;
+  if (revision != nullptr) *revision = 1;
+  if (build != nullptr) *build = 1378;
+  return major != nullptr || minor != nullptr || revision != nullptr || build != nullptr;
+}
+
+TQ_API ITQImpl* TQCreateInstance(const char* interfaceName, int requiredVersion) {
+  if (interfaceName == nullptr) return nullptr;
+  if (strcasecmp(interfaceName, "ITQPlugin") != 0) {
+    TQUtilities_TraceW(L"tqNotify", L"TQCreateInstance: doesn't support %hs", interfaceName);
+    return nullptr;
+  }
+  auto* notifier = new CTQNotify();
+  if (notifier->CheckVersion(requiredVersion) == 0) {
+    delete notifier;
+    return nullptr;
+  }
+  auto& state = moduleState();
+  const int instances = TQFactory_IncInstCount(state.libraryHandle);
+  notifier->AddRef();
+  if (state.debugFlag) {
+    TQUtilities_TraceDetailW(0, L"%s: %T instCount: %d", L"ITQImpl::CreateInstance",
+                             state.moduleFileName, instances);
+  }
+  // The host holds the plug-in interface; hand out the ITQImpl at the object's start.
+  return static_cast<ITQPlugin*>(notifier);
+}
+
+}  // extern "C"
