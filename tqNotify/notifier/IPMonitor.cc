@@ -1,11 +1,179 @@
-// Placeholder body of the IP change monitor until the watcher lands: waits for stopEvent.
+// The IP change monitor thread: waits for changes of the IPv4 and IPv6 address lists,
+// traces the new list, runs the configured "ipchangescript" and reports code 5.
+#include <errno.h>
+
+#include <array>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <vector>
+
+#include "ITQConfig.h"
+#include "platform/address_change.h"
+#include "platform/process.h"
+#include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqUtilities.h"
+
+namespace {
+
+using kiv::platform::AddressChangeSocket;
+using kiv::platform::AddressFamily;
+using kiv::platform::WaitHandle;
+
+constexpr const wchar_t* kSource = L"tqNotify";
+constexpr const wchar_t* kFunction = L"CTQNotify::IPThreadProcMethod";
+// A wait that failed would most likely fail again at once; pause before the next try so
+// the thread does not spin, but keep listening for shutdown meanwhile.
+constexpr uint32_t kFailedWaitPauseMs = 1000;
+constexpr std::size_t kCommandLineCapacity = 4096;
+
+// The sockets and the wait array of the thread: stop, IPv4, IPv6, in that order.
+struct ChangeWatch {
+  std::unique_ptr<AddressChangeSocket> ipv4;
+  std::unique_ptr<AddressChangeSocket> ipv6;
+  // Holds the IPv4 place in the wait array when there is no IPv4 socket; never set.
+  kiv::platform::Event ipv4Placeholder{kiv::platform::Event::Reset::kManual};
+  std::array<WaitHandle, 3> waits{};
+  std::size_t waitCount = 2;
+
+  // Drops what is pending on both families so that the next change signals afresh.
+  void rearm() const {
+    if (ipv4) ipv4->rearm();
+    if (waitCount == 3) ipv6->rearm();
+  }
+};
+
+void openIPv4(ChangeWatch& watch) {
+  watch.ipv4 = AddressChangeSocket::open(AddressFamily::kIPv4);
+  if (!watch.ipv4) {
+    TQUtilities_TraceExW(kSource, 0, L"%s: socket failed for IPv4 socket. No IPv4 support.",
+                         kFunction);
+    return;
+  }
+  watch.ipv4->setNonBlocking();
+  if (!watch.ipv4->requestNotification()) {
+    TQUtilities_TraceExW(kSource, 0, L"%s: WSAIoctl failed for IPv4 socket - WSAGetLastError=%d",
+                         kFunction, errno);
+  }
+  watch.ipv4->joinChangeGroup();
+}
+
+void openIPv6(ChangeWatch& watch) {
+  watch.ipv6 = AddressChangeSocket::open(AddressFamily::kIPv6);
+  if (!watch.ipv6) {
+    TQUtilities_TraceExW(kSource, 0, L"%s: socket failed for IPv6 socket. No IPv6 support.",
+                         kFunction);
+    return;
+  }
+  if (!watch.ipv6->setNonBlocking()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: ioctlsocket failed on IPv6 socket", kFunction);
+    return;
+  }
+  if (!watch.ipv6->requestNotification()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: WSAIoctl failed for IPv6 socket - WSAGetLastError=%d",
+                            kFunction, errno);
+  }
+  if (!watch.ipv6->joinChangeGroup()) {
+    TQUtilities_TraceErrorW(kSource,
+                            L"%s: WSAEventSelect failed for IPv6 socket - WSAGetLastError=%d",
+                            kFunction, errno);
+    return;
+  }
+  watch.waits[2] = watch.ipv6->handle();
+  watch.waitCount = 3;
+  TQUtilities_TraceExW(kSource, 0, L"%s: waiting for ip address change event on IPv6 socket",
+                       kFunction);
+}
+
+void setUp(ChangeWatch& watch, const kiv::platform::Event& stopEvent) {
+  openIPv4(watch);
+  watch.waits[0] = stopEvent.handle();
+  watch.waits[1] = watch.ipv4 ? watch.ipv4->handle() : watch.ipv4Placeholder.handle();
+  openIPv6(watch);
+}
+
+void traceAddressList() {
+  std::list<TQStringW> addresses;
+  CTQIP::GetLocalAddresses(addresses, false);
+  TQUtilities_TraceExW(kSource, 0, L"Notifier: System reports %u addresses",
+                       static_cast<unsigned>(addresses.size()));
+  for (const auto& address : addresses) {
+    TQUtilities_TraceExW(kSource, 0, L"Notifier: IP address( %s )", address.c_str());
+  }
+}
+
+unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
+
+// Starts the command line hidden and waits for it; its exit code does not matter.
+void runScript(const wchar_t* commandLine) {
+  TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
+                       kFunction, commandLine);
+  auto process = kiv::platform::Process::startHidden(commandLine);
+  if (!process) {
+    TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine,
+                                      0);
+    return;
+  }
+  process->wait(kiv::platform::kInfinite);
+}
+
+// One change: the suspend gate, the address-list trace, the script and the report.
+void handleAddressChange(CTQNotify& notifier) {
+  if (notifier.suspended.load() != 0) {
+    TQUtilities_TraceExW(kSource, 3, L"%s: We are suspending or suspended. Waiting for resume. T=%u",
+                         kFunction, now());
+    const uint32_t result = kiv::platform::waitOne(notifier.resumeEvent->handle(), notifier.resumeWaitMs);
+    TQUtilities_TraceExW(kSource, 3, L"%s: After resume wait. Result was %u. T=%u", kFunction,
+                         result, now());
+  }
+  traceAddressList();
+
+  TQptr<ITQConfig> config;
+  TQUtilities_GetConfigEx(config.fill(), 2);
+  if (config && config->prepare(0, 2) == 0) {
+    std::array<wchar_t, kCommandLineCapacity> commandLine{};
+    uint32_t size = kCommandLineCapacity;
+    config->getStringW(L"dlox/common/kiv/general", L"ipchangescript", commandLine.data(), &size, 0);
+    commandLine.back() = L'\0';  // a store that filled the buffer to the end left no terminator
+    if (commandLine[0] != L'\0') runScript(commandLine.data());
+  }
+  notifier.report(kTQEventAddressChange);
+}
+
+}  // namespace
 
 int ipThreadEntry(void* /*context*/, void* notifier) {
   return static_cast<CTQNotify*>(notifier)->IPThreadProcMethod();
 }
 
 int CTQNotify::IPThreadProcMethod() {
-  kiv::platform::waitOne(stopEvent->handle(), kiv::platform::kInfinite);
+  ChangeWatch watch;
+  setUp(watch, *stopEvent);
+  TQUtilities_TraceExW(kSource, 0, L"Notifier: IP monitor thread starting");
+  traceAddressList();
+
+  for (;;) {
+    const uint32_t woken = kiv::platform::waitAny(
+        std::span<const WaitHandle>(watch.waits.data(), watch.waitCount), kiv::platform::kInfinite);
+    if (woken == kiv::platform::kWaitObject0) break;
+    if (woken == kiv::platform::kWaitFailed) {
+      TQUtilities_TraceErrorW(kSource, L"%s: waiting for address changes failed (errno %d)",
+                              kFunction, errno);
+      if (kiv::platform::waitOne(stopEvent->handle(), kFailedWaitPauseMs) ==
+          kiv::platform::kWaitObject0) {
+        break;
+      }
+      continue;
+    }
+    // Re-arm before handling: a change that comes while this one is handled (the script
+    // may run for long) stays pending and wakes the next wait, so it is never lost, and
+    // any number of such changes is drained together into one further handling.
+    watch.rearm();
+    if (woken == 1) TQUtilities_TraceExW(kSource, 0, L"%s: IPv4 address change detected", kFunction);
+    if (woken == 2) TQUtilities_TraceExW(kSource, 0, L"%s: IPv6 address change detected", kFunction);
+    handleAddressChange(*this);
+  }
   return 0;
 }
+

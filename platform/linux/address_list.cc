@@ -1,0 +1,161 @@
+// Local address queries: getifaddrs with numeric getnameinfo for both families, and the
+// IPv4-only SIOCGIFCONF list with its size retry.
+#include "platform/address_list.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+namespace kiv::platform {
+namespace {
+
+struct Overrides {
+  std::mutex lock;
+  std::optional<testing::AddressQueryAnswer> adapterAddresses;
+  std::optional<testing::AddressQueryAnswer> ipv4Addresses;
+  std::size_t ipv4BufferSize = 4096;
+};
+
+Overrides& overrides() {
+  static Overrides instance;
+  return instance;
+}
+
+// The chosen answer for a query, if a test has set one.
+std::optional<std::optional<std::vector<std::string>>> overridden(
+    const std::optional<testing::AddressQueryAnswer>& answer) {
+  if (!answer) return std::nullopt;
+  if (answer->failed) return std::optional<std::vector<std::string>>();
+  return std::optional<std::vector<std::string>>(answer->addresses);
+}
+
+// The numeric text of an address. glibc names the zone of a scoped IPv6 address by
+// interface name; the zone here is the interface index, as NI_NUMERICSCOPE gives it
+// elsewhere, so it is appended by hand.
+std::string numericText(const sockaddr* address) {
+  char host[NI_MAXHOST] = {};
+  if (address->sa_family == AF_INET6) {
+    sockaddr_in6 unscoped = *reinterpret_cast<const sockaddr_in6*>(address);
+    const uint32_t zone = unscoped.sin6_scope_id;
+    unscoped.sin6_scope_id = 0;
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&unscoped), sizeof unscoped, host,
+                      sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) {
+      return {};
+    }
+    std::string text = host;
+    if (zone != 0) text += "%" + std::to_string(zone);
+    return text;
+  }
+  if (::getnameinfo(address, sizeof(sockaddr_in), host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+    return {};
+  }
+  return host;
+}
+
+struct IfAddrsDeleter {
+  void operator()(ifaddrs* list) const { ::freeifaddrs(list); }
+};
+
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// One SIOCGIFCONF call into a buffer of `size` bytes. Gives the bytes used, and in
+// *needed the size the whole list takes; nothing on failure.
+std::optional<int> fillInterfaceList(int fd, std::vector<char>& buffer, int* needed) {
+  ifconf request{};
+  request.ifc_len = static_cast<int>(buffer.size());
+  request.ifc_buf = buffer.data();
+  if (::ioctl(fd, SIOCGIFCONF, &request) != 0) return std::nullopt;
+  const int used = request.ifc_len;
+  ifconf sizing{};
+  sizing.ifc_buf = nullptr;
+  if (::ioctl(fd, SIOCGIFCONF, &sizing) != 0) return std::nullopt;
+  *needed = sizing.ifc_len;
+  return used;
+}
+
+std::vector<std::string> interfaceAddressTexts(const std::vector<char>& buffer, int used) {
+  std::vector<std::string> texts;
+  const auto* entries = reinterpret_cast<const ifreq*>(buffer.data());
+  const std::size_t count = static_cast<std::size_t>(used) / sizeof(ifreq);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto* address = reinterpret_cast<const sockaddr_in*>(&entries[i].ifr_addr);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    texts.emplace_back(text);
+  }
+  return texts;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> queryAdapterAddresses() {
+  {
+    std::lock_guard guard(overrides().lock);
+    if (auto answer = overridden(overrides().adapterAddresses)) return *answer;
+  }
+  ifaddrs* raw = nullptr;
+  if (::getifaddrs(&raw) != 0) return std::nullopt;
+  std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
+  std::vector<std::string> texts;
+  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr) continue;
+    const int family = entry->ifa_addr->sa_family;
+    if (family != AF_INET && family != AF_INET6) continue;
+    texts.push_back(numericText(entry->ifa_addr));
+  }
+  return texts;
+}
+
+std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
+  std::size_t initialSize;
+  {
+    std::lock_guard guard(overrides().lock);
+    if (auto answer = overridden(overrides().ipv4Addresses)) return *answer;
+    initialSize = overrides().ipv4BufferSize;
+  }
+  Descriptor socket{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  if (socket.fd < 0) return std::nullopt;
+  // Like the adapter query it stands in for: one call with the starting buffer, and when
+  // that was too small one more with the size the system asked for, then give up.
+  std::vector<char> buffer(std::max<std::size_t>(initialSize, 1));
+  for (int call = 0; call < 2; ++call) {
+    int needed = 0;
+    const auto used = fillInterfaceList(socket.fd, buffer, &needed);
+    if (!used) return std::nullopt;
+    if (needed <= *used) return interfaceAddressTexts(buffer, *used);
+    buffer.assign(static_cast<std::size_t>(needed), 0);
+  }
+  return std::nullopt;
+}
+
+namespace testing {
+void setAdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
+  std::lock_guard guard(overrides().lock);
+  overrides().adapterAddresses = std::move(answer);
+}
+void setIPv4AdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
+  std::lock_guard guard(overrides().lock);
+  overrides().ipv4Addresses = std::move(answer);
+}
+void setIPv4QueryBufferSize(std::size_t bytes) {
+  std::lock_guard guard(overrides().lock);
+  overrides().ipv4BufferSize = bytes;
+}
+}  // namespace testing
+
+}  // namespace kiv::platform
