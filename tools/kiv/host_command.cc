@@ -1,10 +1,262 @@
-// Placeholder for `kiv host` until its issue lands.
+// `kiv host [--json]`: loads the tqNotify plug-in through the factory, prints every event it
+// reports as one line on stdout, feeds it host events from the bus endpoint "tqHost", and
+// shuts it down in order on SIGINT or SIGTERM.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ITQEventSink.h"
+#include "ITQPlugin.h"
+#include "ITQXMLParser.h"
+#include "TQSMCAPI.h"
+#include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tqNotify/framework/TQptr.h"
+#include "tqUtilities.h"
 
 namespace kiv::tool {
+namespace {
+
+constexpr const char* kHostEndpoint = "tqHost";
+
+std::string utf8(const TQStringW& text) {
+  TQStringA narrow;
+  narrow.assign_unicode(text.c_str());
+  return narrow.str();
+}
+
+// Escapes for a JSON string; with `json` false only what would break the line.
+std::string quoted(const std::string& text, bool json) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || (c == '\\' && json)) {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// The host's event sink: the plug-in calls it from the host's thread, the bus delivery
+// thread and its own worker threads, so lines are written one at a time.
+class PrintingSink : public ITQEventSink {
+ public:
+  explicit PrintingSink(bool json) : json_(json) {}
+
+  bool OnEventA(int code, void* sender, const TQStringA& s1, const TQStringA& s2,
+                const TQStringA& s3) override {
+    TQStringW w1, w2, w3;
+    w1.assign_mbcs(s1.c_str());
+    w2.assign_mbcs(s2.c_str());
+    w3.assign_mbcs(s3.c_str());
+    return OnEventW(code, sender, w1, w2, w3);
+  }
+
+  bool OnEventW(int code, void*, const TQStringW& s1, const TQStringW& s2,
+                const TQStringW& s3) override {
+    std::string line;
+    if (json_) {
+      line = "{\"code\":" + std::to_string(code) + ",\"s1\":" + quoted(utf8(s1), true) +
+             ",\"s2\":" + quoted(utf8(s2), true) + ",\"s3\":" + quoted(utf8(s3), true) + "}";
+    } else {
+      line = std::to_string(code) + " " + quoted(utf8(s1), false) + " " + quoted(utf8(s2), false) +
+             " " + quoted(utf8(s3), false);
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return true;
+  }
+
+ private:
+  bool json_;
+  std::mutex lock_;
+};
+
+// What the "tqHost" callback needs: the plug-in's own sink and a parser for the messages.
+struct HostEventRoute {
+  ITQEventSink* plugin = nullptr;
+  TQptr<ITQXMLParser> parser;
+  std::mutex lock;  // the plug-in expects host events one at a time
+};
+
+TQStringW attribute(ITQXMLDocument* document, const wchar_t* name) {
+  TQStringW value;
+  document->queryShortValue(value, name);
+  return value;
+}
+
+// <HostEvent code="15" s1="5" s2="3" s3=""/> is handed to the plug-in's OnEventW.
+uint32_t onHostEvent(void*, void*, void*, int kind, SmMessage* message, void* context) {
+  auto* route = static_cast<HostEventRoute*>(context);
+  if (kind != 1 || route == nullptr || message == nullptr || message->text == nullptr) {
+    return kSmRefused;
+  }
+  TQStringW text;
+  text.assign_utf8(message->text);
+  std::lock_guard<std::mutex> guard(route->lock);
+  if (!route->parser) return kSmRefused;
+  TQptr<ITQXMLDocument> document;
+  if (route->parser->parse(document.fill(), text.c_str()) != 0 || !document ||
+      document->selectElement(L"HostEvent", 0) != 0) {
+    return kSmRefused;
+  }
+  const TQStringW codeText = attribute(document.get(), L"code");
+  wchar_t* end = nullptr;
+  const long code = std::wcstol(codeText.c_str(), &end, 10);
+  if (codeText.empty() || *end != L'\0') return kSmRefused;
+  route->plugin->OnEventW(static_cast<int>(code), nullptr, attribute(document.get(), L"s1"),
+                          attribute(document.get(), L"s2"), attribute(document.get(), L"s3"));
+  return kSmTaken;
+}
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "kiv host: %s\n", message.c_str());
+  return 1;
+}
+
+// The loaded module and the plug-in object; the destructor undoes whatever was done, in
+// the order the plug-in expects: shutdown, release, terminate, unload.
+class LoadedPlugin {
+ public:
+  ~LoadedPlugin() {
+    if (plugin_ != nullptr) {
+      if (initialised_) plugin_->ShutdownW(TQStringW(), 0);
+      plugin_->Release();
+    }
+    if (module_ != nullptr) {
+      auto terminate = reinterpret_cast<TQTerminateFn>(TQFactory_GetProcAddress(module_, "TQTerminate"));
+      if (terminate != nullptr) terminate();
+      TQFactory_Unload(module_);
+    }
+  }
+
+  std::string load() {
+    module_ = TQFactory_LoadExW(L"tqNotify", 1);
+    if (module_ == nullptr) {
+      return "cannot load the plug-in module \"tqNotify\" (libtqNotify.so was not found on "
+             "KIV_MODULE_PATH nor beside libtqUtilities.so, or it failed to load)";
+    }
+    ITQImpl* object = TQFactory_CreateInstanceExW(module_, "ITQPlugin", 2, L"kiv", 1);
+    plugin_ = dynamic_cast<ITQPlugin*>(object);
+    if (plugin_ == nullptr) {
+      if (object != nullptr) object->Release();
+      return "the plug-in module \"tqNotify\" did not create an \"ITQPlugin\" object of "
+             "interface version 2";
+    }
+    return {};
+  }
+
+  std::string initialise(ITQEventSink* sink) {
+    PluginInitInfo info;
+    info.sink = sink;
+    // Even a failed start-up leaves threads behind that only the shutdown ends.
+    initialised_ = true;
+    if (!plugin_->Initialize(std::move(info))) {
+      return "the plug-in \"tqNotify\" failed to initialise (see the trace in "
+             "$KIV_HOME/log/kiv.log)";
+    }
+    return {};
+  }
+
+  ITQPlugin* plugin() const { return plugin_; }
+
+ private:
+  HTQMODULE module_ = nullptr;
+  ITQPlugin* plugin_ = nullptr;
+  bool initialised_ = false;
+};
+
+// The endpoint "tqHost", open for the lifetime of this object.
+class HostEndpoint {
+ public:
+  ~HostEndpoint() {
+    if (open_) SmCloseEndPoint(endpoint_);
+    if (initialised_) SmDeinitialize();
+  }
+
+  std::string open(HostEventRoute* route) {
+    const unsigned char options[4] = {1, 0, 0, 0};
+    const int initResult = SmInitialize(options, nullptr);
+    if (initResult != 0) return std::string("cannot initialise the message bus: ") + SmErrorText(initResult);
+    initialised_ = true;
+    const int openResult = SmOpenEndPointU(kHostEndpoint, 0, onHostEvent, 0, route, &endpoint_);
+    if (openResult != 0) {
+      return std::string("cannot open the bus endpoint \"tqHost\": ") + SmErrorText(openResult);
+    }
+    open_ = true;
+    return {};
+  }
+
+ private:
+  SMENDPOINT endpoint_ = 0;
+  bool initialised_ = false;
+  bool open_ = false;
+};
+
+int runHost(bool json) {
+  // Blocked before any thread starts, so every thread inherits the mask and the signals
+  // are taken only by sigwait below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  PrintingSink sink(json);
+  LoadedPlugin loaded;
+  if (auto error = loaded.load(); !error.empty()) return fail(error);
+  if (auto error = loaded.initialise(&sink); !error.empty()) return fail(error);
+
+  HostEventRoute route;
+  route.plugin = dynamic_cast<ITQEventSink*>(loaded.plugin());
+  if (route.plugin == nullptr) return fail("the plug-in \"tqNotify\" takes no host events");
+  if (!route.parser.CreateInstanceV4(L"tqXMLParser", "ITQXMLParser", L"kiv")) {
+    return fail("cannot create the XML parser component \"tqXMLParser\"");
+  }
+  {
+    HostEndpoint endpoint;
+    if (auto error = endpoint.open(&route); !error.empty()) return fail(error);
+
+    // Host-side event sources go here: a later change feeds logind session changes (or
+    // utmp records where logind does not run) and power changes to route.plugin->OnEventW
+    // with codes 15 and 16, as the "tqHost" endpoint does for messages.
+
+    std::fprintf(stderr, "kiv host: running plug-in tqNotify, host events on bus endpoint "
+                         "\"tqHost\"; stop with SIGINT or SIGTERM\n");
+    std::fflush(stderr);
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+  }  // "tqHost" closes first, so no host event reaches a plug-in that is shutting down
+  return 0;  // ~LoadedPlugin: shutdown, release, terminate, unload
+}
+
+}  // namespace
 
 void addHostCommand(CLI::App& app, int& exitCode) {
-  app.add_subcommand("host", "not available yet")->callback([&exitCode] { exitCode = 1; });
+  auto json = std::make_shared<bool>(false);
+  auto* host = app.add_subcommand("host", "Run the tqNotify plug-in until SIGINT or SIGTERM");
+  host->add_flag("--json", *json, "Print each event as one JSON object per line");
+  host->callback([&exitCode, json] { exitCode = runHost(*json); });
 }
 
 }  // namespace kiv::tool
