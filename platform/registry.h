@@ -22,6 +22,8 @@ constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorRegistryCorrupt = 1015;
 constexpr long kErrorRegistryIo = 1016;
+// The key behind the handle was deleted after the handle was opened.
+constexpr long kErrorKeyDeleted = 1018;
 
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegExpandSz = 2;
@@ -43,7 +45,9 @@ long RegQueryValueExW(HKEY key, const wchar_t* name, uint32_t* type, void* data,
                       uint32_t* size);
 // Narrow read: strings come back in the system code page (UTF-8).
 long RegQueryValueExA(HKEY key, const char* name, uint32_t* type, void* data, uint32_t* size);
-// Values in name order; *nameLength holds the capacity in characters on entry.
+// Values in name order; *nameLength holds the capacity in characters on entry and the
+// name's length on success. When the name does not fit: kErrorMoreData, and *nameLength
+// the capacity it needs (terminating NUL included).
 long RegEnumValueW(HKEY key, uint32_t index, wchar_t* name, uint32_t* nameLength);
 long RegDeleteValueW(HKEY key, const wchar_t* name);
 long RegDeleteKeyW(HKEY root, const wchar_t* subKey);

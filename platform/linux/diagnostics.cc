@@ -1,0 +1,36 @@
+// Once-per-process problem reports, routed to an installable sink.
+#include "platform/diagnostics.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <set>
+
+namespace kiv::platform {
+namespace {
+
+std::atomic<void (*)(const char*)> problemSink{nullptr};
+
+// True the first time `text` is seen.
+bool firstReport(const std::string& text) {
+  static std::mutex lock;
+  static std::set<std::string> seen;
+  std::lock_guard guard(lock);
+  return seen.insert(text).second;
+}
+
+}  // namespace
+
+void reportProblem(const std::string& text) {
+  if (!firstReport(text)) return;
+  // Called without any lock held: the sink may itself call back into this layer.
+  if (auto sink = problemSink.load()) {
+    sink(text.c_str());
+  } else {
+    std::fprintf(stderr, "kiv: %s\n", text.c_str());
+  }
+}
+
+void setProblemSink(void (*sink)(const char* text)) { problemSink.store(sink); }
+
+}  // namespace kiv::platform

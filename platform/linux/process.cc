@@ -1,0 +1,152 @@
+// Hidden child processes started through /bin/sh, watched and reaped through pidfds.
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "platform/linux/utf8.h"
+
+extern char** environ;
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
+
+namespace kiv::platform {
+namespace {
+
+int pidfdOpen(int pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+// Collects the child's exit status if it has ended; waiting by pidfd can never reap a
+// different process that reused the pid.
+void reapIfEnded(int pidfd) {
+  siginfo_t info{};
+  while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+                WEXITED | WNOHANG) < 0 &&
+         errno == EINTR) {
+  }
+}
+
+// A child still running when its Process goes away is reaped by a thread of its own once
+// it ends, so no zombie is left behind and the caller is not held up.
+void reapLater(int pidfd) {
+  std::thread([pidfd] {
+    siginfo_t info{};
+    while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED) < 0 &&
+           errno == EINTR) {
+    }
+    close(pidfd);
+  }).detach();
+}
+
+bool stillRunning(int pidfd) {
+  pollfd polled{pidfd, POLLIN, 0};
+  return poll(&polled, 1, 0) == 0;
+}
+
+// Spawn settings: standard streams on /dev/null, own process group, default signal
+// dispositions and an empty mask whatever the calling thread had.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    ok_ = posix_spawn_file_actions_init(&actions_) == 0 && posix_spawnattr_init(&attr_) == 0;
+    if (!ok_) return;
+    for (int fd = 0; fd <= 2; ++fd) {
+      ok_ = ok_ && posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null",
+                                                    fd == 0 ? O_RDONLY : O_WRONLY, 0) == 0;
+    }
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ok_ = ok_ && posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                      POSIX_SPAWN_SETSIGDEF) == 0 &&
+          posix_spawnattr_setpgroup(&attr_, 0) == 0 &&
+          posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+          posix_spawnattr_setsigdefault(&attr_, &all) == 0;
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  bool ok() const { return ok_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attr() const { return &attr_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  posix_spawnattr_t attr_{};
+  bool ok_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
+  std::string command = detail::toUtf8(commandLine);
+  if (command.find('\0') != std::string::npos) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  SpawnSetup setup;
+  if (!setup.ok()) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  char shell[] = "/bin/sh";
+  char dashC[] = "-c";
+  char* argv[] = {shell, dashC, command.data(), nullptr};
+  pid_t pid = 0;
+  if (const int error = posix_spawn(&pid, shell, setup.actions(), setup.attr(), argv, environ)) {
+    errno = error;
+    return nullptr;
+  }
+  // The child stays a zombie until reaped, so its pidfd can be opened even if it already ended.
+  const int pidfd = pidfdOpen(pid);
+  if (pidfd >= 0) return std::unique_ptr<Process>(new Process(pid, pidfd, true));
+  // Someone else reaped it already (SIGCHLD ignored): it has ended, so hand out a handle
+  // that is signalled for good.
+  const int ended = eventfd(1, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (ended < 0) return nullptr;
+  return std::unique_ptr<Process>(new Process(pid, ended, false));
+}
+
+std::unique_ptr<Process> Process::open(int pid) {
+  if (pid <= 0) {
+    errno = ESRCH;
+    return nullptr;
+  }
+  const int pidfd = pidfdOpen(pid);
+  if (pidfd < 0) return nullptr;
+  return std::unique_ptr<Process>(new Process(pid, pidfd, false));
+}
+
+Process::~Process() {
+  if (pidfd_ < 0) return;
+  if (child_ && stillRunning(pidfd_)) {
+    reapLater(pidfd_);
+    return;
+  }
+  if (child_) reapIfEnded(pidfd_);
+  close(pidfd_);
+}
+
+uint32_t Process::wait(uint32_t timeoutMs) {
+  const uint32_t result = waitOne(handle(), timeoutMs);
+  if (result == kWaitObject0 && child_) reapIfEnded(pidfd_);
+  return result;
+}
+
+}  // namespace kiv::platform

@@ -1,0 +1,185 @@
+// SQLite storage of the registry: connection, schema, cached statements, error mapping.
+#include "platform/linux/registry_db.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "platform/diagnostics.h"
+#include "platform/home.h"
+#include "platform/registry.h"
+
+namespace kiv::platform::detail {
+namespace {
+
+// Keys by their case-folded full path, with the original spelling of their last level;
+// values by key and case-folded name, with the original spelling of the name.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS reg_keys(path TEXT PRIMARY KEY, name TEXT NOT NULL)"
+    " WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS reg_values(key TEXT NOT NULL, folded TEXT NOT NULL,"
+    " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+    " PRIMARY KEY(key, folded)) WITHOUT ROWID;";
+
+constexpr int kBusyTimeoutMs = 10000;
+
+std::mutex& registryLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::string describe(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_NOTADB:
+      return "is not a database";
+    case SQLITE_CORRUPT:
+      return "is damaged";
+    case SQLITE_CANTOPEN:
+      return "cannot be opened";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "stayed locked by another process";
+    default:
+      return "cannot be used";
+  }
+}
+
+}  // namespace
+
+Statement::~Statement() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+Statement& Statement::bind(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::bind(int index, int64_t number) {
+  sqlite3_bind_int64(stmt_, index, number);
+  return *this;
+}
+
+Statement& Statement::bindBlob(int index, const void* data, size_t size) {
+  // A zero-length blob still has to be a blob, not NULL, for the NOT NULL column.
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(stmt_, index, size != 0 ? data : &kEmpty, size, SQLITE_TRANSIENT);
+  return *this;
+}
+
+bool Statement::step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw StepFailed{rc};
+}
+
+std::string Statement::text(int column) const {
+  const auto* data = sqlite3_column_text(stmt_, column);
+  const int size = sqlite3_column_bytes(stmt_, column);
+  return data != nullptr ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+}
+
+int64_t Statement::number(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+std::vector<uint8_t> Statement::blob(int column) const {
+  const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, column));
+  const int size = sqlite3_column_bytes(stmt_, column);
+  return data != nullptr ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
+}
+
+RegistryDb& RegistryDb::instance() {
+  static RegistryDb db;
+  return db;
+}
+
+RegistryDb::~RegistryDb() { close(); }
+
+void RegistryDb::close() {
+  for (auto& entry : statements_) sqlite3_finalize(entry.second);
+  statements_.clear();
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+long RegistryDb::fail(int code, const std::string& what) {
+  const char* detail = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+  reportProblem("registry: " + path_ + " " + what + ": " + detail);
+  const int primary = code & 0xFF;
+  // Start over on the next call: the file may have been repaired or replaced meanwhile.
+  close();
+  return (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) ? kErrorRegistryCorrupt
+                                                                  : kErrorRegistryIo;
+}
+
+long RegistryDb::execute(const char* sql) {
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? kErrorSuccess : fail(rc, describe(rc));
+}
+
+long RegistryDb::ensureOpen() {
+  std::string error;
+  const std::string home = kivHome(&error);
+  if (home.empty()) {
+    reportProblem("registry: " + error);
+    return kErrorRegistryIo;
+  }
+  const std::string path = home + "/registry.db";
+  if (db_ != nullptr && path == path_) return kErrorSuccess;
+  close();
+  path_ = path;
+  const int rc = sqlite3_open_v2(path.c_str(), &db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) return fail(rc, describe(rc));
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  if (long result = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) return result;
+  return execute(kSchema);
+}
+
+Statement RegistryDb::prepare(const char* sql) {
+  for (auto& entry : statements_) {
+    if (entry.first == sql) return Statement(*this, entry.second);
+  }
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) throw StepFailed{rc};
+  statements_.emplace_back(sql, stmt);
+  return Statement(*this, stmt);
+}
+
+int64_t RegistryDb::changes() const { return sqlite3_changes64(db_); }
+
+long RegistryDb::run(const std::function<long(RegistryDb&)>& body) {
+  std::lock_guard held(registryLock());
+  RegistryDb& db = instance();
+  if (long result = db.ensureOpen()) return result;
+  try {
+    return body(db);
+  } catch (const StepFailed& failure) {
+    return db.fail(failure.code, describe(failure.code));
+  }
+}
+
+long RegistryDb::write(const std::function<long(RegistryDb&)>& body) {
+  return run([&body](RegistryDb& db) -> long {
+    // Taking the write lock up front avoids a deadlock-prone upgrade from a read.
+    db.prepare("BEGIN IMMEDIATE").step();
+    long result = kErrorSuccess;
+    try {
+      result = body(db);
+    } catch (...) {
+      sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    if (result == kErrorSuccess) {
+      db.prepare("COMMIT").step();
+    } else {
+      db.prepare("ROLLBACK").step();
+    }
+    return result;
+  });
+}
+
+}  // namespace kiv::platform::detail

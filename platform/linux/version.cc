@@ -1,0 +1,95 @@
+// The Windows version the module behaves as, taken from KIV_WINDOWS_VERSION or a test
+// override, packed like the GetVersion word.
+#include "platform/version.h"
+
+#include <atomic>
+#include <charconv>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/diagnostics.h"
+
+namespace kiv::platform {
+namespace {
+
+constexpr uint32_t kNineXBit = 0x80000000u;
+constexpr const char* kDefaultVersion = "10.0";
+
+uint32_t pack(uint32_t major, uint32_t minor, bool nineX) {
+  return (major & 0xFF) | ((minor & 0xFF) << 8) | (nineX ? kNineXBit : 0);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = (a[i] >= 'a' && a[i] <= 'z') ? char(a[i] - 32) : a[i];
+    const char y = (b[i] >= 'a' && b[i] <= 'z') ? char(b[i] - 32) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A whole-text decimal number from 0 to 255.
+bool parseByte(std::string_view text, uint32_t* value) {
+  if (text.empty()) return false;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size() && *value <= 255;
+}
+
+// The override: bit 32 says whether one is set, the low word is the version.
+std::atomic<uint64_t> overrideWord{0};
+constexpr uint64_t kOverrideSet = uint64_t(1) << 32;
+
+uint32_t versionOf(const char* text, const char* origin) {
+  uint32_t version = 0;
+  if (parseWindowsVersion(text, &version)) return version;
+  reportProblem(std::string("version: ") + origin + " \"" + text +
+                "\" is not a known Windows version; behaving as " + kDefaultVersion);
+  parseWindowsVersion(kDefaultVersion, &version);
+  return version;
+}
+
+}  // namespace
+
+bool parseWindowsVersion(const char* text, uint32_t* version) {
+  if (text == nullptr || version == nullptr) return false;
+  const std::string_view view(text);
+  if (view == "95") return *version = pack(4, 0, true), true;
+  if (view == "98") return *version = pack(4, 10, true), true;
+  if (equalsIgnoringCase(view, "ME")) return *version = pack(4, 90, true), true;
+  const auto dot = view.find('.');
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  if (dot == std::string_view::npos) {
+    // A bare major number ("10") means its .0 release.
+    if (!parseByte(view, &major) || major < 3) return false;
+  } else if (!parseByte(view.substr(0, dot), &major) || !parseByte(view.substr(dot + 1), &minor) ||
+             major < 3) {
+    return false;
+  }
+  *version = pack(major, minor, false);
+  return true;
+}
+
+uint32_t getVersion() {
+  const uint64_t overridden = overrideWord.load(std::memory_order_acquire);
+  if (overridden & kOverrideSet) return static_cast<uint32_t>(overridden);
+  const char* text = std::getenv("KIV_WINDOWS_VERSION");
+  if (text == nullptr || *text == '\0') text = kDefaultVersion;
+  return versionOf(text, "KIV_WINDOWS_VERSION");
+}
+
+namespace testing {
+
+void setWindowsVersion(const char* text) {
+  if (text == nullptr) {
+    overrideWord.store(0, std::memory_order_release);
+    return;
+  }
+  overrideWord.store(kOverrideSet | versionOf(text, "the version override"),
+                     std::memory_order_release);
+}
+
+}  // namespace testing
+}  // namespace kiv::platform
