@@ -1,0 +1,64 @@
+// The per-connection memory of configuration values: whole sections, keyed by their
+// folded names, and the section prefixes that were read in bulk so that a section absent
+// from memory below them is known to be empty.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace kiv::config {
+
+struct CachedValue {
+  bool isNumber = false;
+  int32_t number = 0;
+  std::string text;  // UTF-8, for string values
+};
+
+class ConfigCache {
+ public:
+  // Every value of one section; a section holds few values, so a short vector searched
+  // by interned key number beats a map.
+  class Section {
+   public:
+    const CachedValue* find(uint32_t key) const;
+    void put(uint32_t key, CachedValue value);
+
+   private:
+    std::vector<std::pair<uint32_t, CachedValue>> values_;
+  };
+
+  // The section in memory, or null when it was never read (see knownEmpty).
+  Section* find(std::string_view foldedSection);
+  // Whether a section that is not in memory lies below a prefix read in bulk, and so has
+  // no values at all.
+  bool knownEmpty(std::string_view foldedSection) const;
+  Section& add(std::string_view foldedSection);
+  void markPrefixLoaded(std::string_view foldedPrefix);
+
+  // The number that stands for a folded key name; keys repeat across thousands of
+  // sections, so each name is stored once.
+  uint32_t internKey(std::string_view foldedKey);
+  // The number of a key seen before, or kNoKey.
+  uint32_t keyNumber(std::string_view foldedKey) const;
+  static constexpr uint32_t kNoKey = UINT32_MAX;
+
+  std::size_t sectionCount() const { return sections_.size(); }
+  void clear();
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  using Equal = std::equal_to<>;
+
+  std::unordered_map<std::string, Section, Hash, Equal> sections_;
+  std::unordered_set<std::string, Hash, Equal> loadedPrefixes_;
+  std::unordered_map<std::string, uint32_t, Hash, Equal> keys_;
+};
+
+}  // namespace kiv::config

@@ -1,0 +1,158 @@
+// The configuration object handed out by TQUtilities_GetConfigEx. It holds no connection
+// of its own: every call goes to the calling thread's store, so objects are cheap to
+// obtain and may be passed between threads.
+//
+// Values are typed. A number read as a string gives its decimal text; a string read as a
+// number must be a whole decimal or 0x-hexadecimal 32-bit integer, or the read answers
+// "not found". String reads need room for the text and its NUL; when the buffer is too
+// small (or null) the answer is "more data" with the needed capacity, NUL included, and
+// the buffer is left as it was.
+#include <atomic>
+#include <charconv>
+#include <cstring>
+
+#include "ITQConfig.h"
+#include "framework/tqUtilities/config_store.h"
+#include "framework/tqUtilities/config_text.h"
+#include "tqUtilities.h"
+
+namespace kiv::config {
+namespace {
+
+// The highest interface version this object implements.
+constexpr int kConfigVersion = 2;
+
+std::string numberText(int32_t number) {
+  char digits[16];
+  auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  return std::string(digits, end);
+}
+
+class ConfigObject final : public ITQConfig {
+ public:
+  void AddRef() override { references_.fetch_add(1, std::memory_order_relaxed); }
+  int Release() override {
+    const int left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+  int CheckVersion(int required) override { return required == -1 || (required >= 1 && required <= kConfigVersion); }
+  HTQMODULE GetLibraryHandle() override { return nullptr; }
+
+  int prepare(int, int) override { return ConfigStore::forThisThread() != nullptr ? 0 : kTQConfigUnavailable; }
+
+  int listSections(const wchar_t* section, wchar_t* buffer, uint32_t* count, uint32_t* size, int) override {
+    if (section == nullptr || count == nullptr || size == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    if (store == nullptr) return kTQConfigUnavailable;
+    std::vector<std::wstring> names;
+    if (const int rc = store->listSections(section, names); rc != 0) return rc;
+    std::size_t needed = 1;  // the closing empty name
+    for (const auto& name : names) needed += name.size() + 1;
+    const uint32_t capacity = *size;
+    *count = static_cast<uint32_t>(names.size());
+    *size = static_cast<uint32_t>(needed);
+    if (buffer == nullptr) return names.empty() ? 0 : kTQConfigMoreData;
+    if (capacity < needed) return kTQConfigMoreData;
+    for (const auto& name : names) {
+      buffer = std::copy(name.begin(), name.end(), buffer);
+      *buffer++ = L'\0';
+    }
+    *buffer = L'\0';
+    return 0;
+  }
+
+  int getStringW(const wchar_t* section, const wchar_t* key, wchar_t* buffer, uint32_t* size, int) override {
+    const CachedValue* value = nullptr;
+    if (const int rc = find(section, key, size, &value); rc != 0) return rc;
+    const std::string number = value->isNumber ? numberText(value->number) : std::string();
+    const std::string_view text = value->isNumber ? std::string_view(number) : std::string_view(value->text);
+    const std::size_t length = wideLength(text);
+    if (buffer == nullptr || *size < length + 1) {
+      *size = static_cast<uint32_t>(length + 1);
+      return kTQConfigMoreData;
+    }
+    widenInto(text, buffer);
+    buffer[length] = L'\0';
+    *size = static_cast<uint32_t>(length);
+    return 0;
+  }
+
+  int getStringA(const char* section, const char* key, char* buffer, uint32_t* size, int) override {
+    if (section == nullptr || key == nullptr) return kTQConfigNotFound;
+    const std::wstring wideSection = toWide(section), wideKey = toWide(key);
+    const CachedValue* value = nullptr;
+    if (const int rc = find(wideSection.c_str(), wideKey.c_str(), size, &value); rc != 0) return rc;
+    const std::string text = value->isNumber ? numberText(value->number) : value->text;
+    if (buffer == nullptr || *size < text.size() + 1) {
+      *size = static_cast<uint32_t>(text.size() + 1);
+      return kTQConfigMoreData;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *size = static_cast<uint32_t>(text.size());
+    return 0;
+  }
+
+  int getNumber(const wchar_t* section, const wchar_t* key, int32_t* number, int) override {
+    const CachedValue* value = nullptr;
+    if (const int rc = find(section, key, number, &value); rc != 0) return rc;
+    const std::optional<int32_t> parsed = value->isNumber ? value->number : parseNumber(value->text);
+    if (!parsed) return kTQConfigNotFound;
+    *number = *parsed;
+    return 0;
+  }
+
+  int setStringW(const wchar_t* section, const wchar_t* key, const wchar_t* value, int) override {
+    if (section == nullptr || key == nullptr || value == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    return store == nullptr ? kTQConfigUnavailable : store->writeText(section, key, value);
+  }
+
+  int setNumber(const wchar_t* section, const wchar_t* key, int32_t value, int) override {
+    if (section == nullptr || key == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    return store == nullptr ? kTQConfigUnavailable : store->writeNumber(section, key, value);
+  }
+
+  int beginSnapshot() override {
+    ConfigStore* store = ConfigStore::forThisThread();
+    return store == nullptr ? kTQConfigUnavailable : store->beginSnapshot();
+  }
+
+  int endSnapshot() override {
+    ConfigStore* store = ConfigStore::forThisThread();
+    return store == nullptr ? kTQConfigUnavailable : store->endSnapshot();
+  }
+
+  int enumValues(const wchar_t* section, ValueVisitor visit, void* context) override {
+    if (section == nullptr || visit == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    if (store == nullptr) return kTQConfigUnavailable;
+    return store->enumValues(section, [&](const std::wstring& key, const std::wstring* text, int32_t number) {
+      visit(context, key.c_str(), text != nullptr ? text->c_str() : nullptr, number);
+    });
+  }
+
+ private:
+  template <class Out>
+  static int find(const wchar_t* section, const wchar_t* key, Out* out, const CachedValue** value) {
+    if (section == nullptr || key == nullptr || out == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    if (store == nullptr) return kTQConfigUnavailable;
+    return store->read(section, key, value);
+  }
+
+  std::atomic<int> references_{1};
+};
+
+}  // namespace
+}  // namespace kiv::config
+
+extern "C" TQ_API void TQUtilities_GetConfigEx(ITQConfig** out, int version) {
+  if (out == nullptr) return;
+  *out = nullptr;
+  if (version != -1 && (version < 1 || version > kiv::config::kConfigVersion)) return;
+  // The store is opened here, so that a caller never holds an object that cannot work.
+  if (kiv::config::ConfigStore::forThisThread() == nullptr) return;
+  *out = new kiv::config::ConfigObject;
+}

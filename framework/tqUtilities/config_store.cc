@@ -1,0 +1,380 @@
+// The calling thread's view of config.db: reads served from memory, writes straight to
+// SQLite, snapshots held as one read transaction.
+#include "framework/tqUtilities/config_store.h"
+
+#include <unistd.h>
+
+#include <unordered_set>
+
+#include "ITQConfig.h"
+#include "framework/tqUtilities/config_report.h"
+#include "framework/tqUtilities/config_text.h"
+#include "platform/home.h"
+
+namespace kiv::config {
+namespace {
+
+// Memory kept outside snapshots is bounded; past this many sections it starts afresh.
+constexpr std::size_t kMaxCachedSections = 4096;
+// An enumeration may have read every unit into memory; that much is not kept afterwards.
+constexpr std::size_t kKeptAfterSnapshot = 256;
+
+constexpr int kText = 0;
+constexpr int kNumber = 1;
+
+constexpr const char* kSchema = R"sql(
+BEGIN IMMEDIATE;
+CREATE TABLE IF NOT EXISTS config_values(
+  section_id TEXT NOT NULL,  -- folded section name, compared byte for byte
+  key_id TEXT NOT NULL,      -- folded key name
+  section TEXT NOT NULL,     -- names as first written
+  key TEXT NOT NULL,
+  type INTEGER NOT NULL,     -- 0 text, 1 number
+  text TEXT,
+  number INTEGER,
+  PRIMARY KEY(section_id, key_id)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS config_sections(
+  seq INTEGER PRIMARY KEY,   -- order in which sections first received a value
+  section_id TEXT NOT NULL UNIQUE,
+  name TEXT NOT NULL);
+CREATE TRIGGER IF NOT EXISTS config_values_section AFTER INSERT ON config_values BEGIN
+  INSERT OR IGNORE INTO config_sections(section_id, name) VALUES(NEW.section_id, NEW.section);
+END;
+COMMIT;
+)sql";
+
+constexpr const char* kRowColumns = "SELECT section_id, key_id, type, text, number FROM config_values";
+
+// Every folded name that starts with `prefix` (which ends with "/") sorts below the
+// prefix with its "/" raised to "0".
+std::string upperBound(const std::string& prefix) {
+  std::string upper = prefix;
+  upper.back() = '0';
+  return upper;
+}
+
+std::string parentPrefix(const std::string& foldedSection) {
+  const auto slash = foldedSection.rfind('/');
+  return slash == std::string::npos ? std::string() : foldedSection.substr(0, slash + 1);
+}
+
+// The name component at `index` ("/"-separated) of an original section name.
+std::string_view component(std::string_view name, std::size_t index) {
+  for (; index > 0; --index) {
+    const auto slash = name.find('/');
+    if (slash == std::string_view::npos) return {};
+    name.remove_prefix(slash + 1);
+  }
+  return name.substr(0, name.find('/'));
+}
+
+bool tableExists(sqlite3* db, int* rc) {
+  Statement check(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'config_values'");
+  if (!check.valid()) {
+    *rc = sqlite3_errcode(db);
+    return false;
+  }
+  Statement::Use use(check);
+  *rc = use.step();
+  return *rc == SQLITE_ROW;
+}
+
+int createSchema(sqlite3* db) {
+  int rc = SQLITE_OK;
+  if (tableExists(db, &rc)) return SQLITE_OK;
+  if (rc != SQLITE_DONE) return rc;
+  rc = execute(db, kSchema);
+  if (rc != SQLITE_OK) execute(db, "ROLLBACK");
+  return rc;
+}
+
+// WAL lets readers and one writer proceed side by side across processes.
+int enableWal(sqlite3* db) {
+  Statement pragma(db, "PRAGMA journal_mode = WAL");
+  if (!pragma.valid()) return sqlite3_errcode(db);
+  Statement::Use use(pragma);
+  const int rc = use.step();
+  if (rc != SQLITE_ROW) return rc;
+  return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
+}
+
+}  // namespace
+
+std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::string* error) {
+  std::unique_ptr<ConfigStore> store(new ConfigStore);
+  store->path_ = path;
+  store->owner_ = getpid();
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  store->db_.reset(raw);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    rc = enableWal(raw);
+  }
+  if (rc == SQLITE_OK) rc = execute(raw, "PRAGMA synchronous = FULL");
+  if (rc == SQLITE_OK) rc = createSchema(raw);
+  if (rc == SQLITE_OK && !store->prepareStatements()) rc = sqlite3_errcode(raw);
+  if (rc != SQLITE_OK) {
+    *error = rc == SQLITE_READONLY && sqlite3_errcode(raw) == SQLITE_OK ? "the file cannot be written"
+                                                                        : lastError(raw);
+    return nullptr;
+  }
+  return store;
+}
+
+bool ConfigStore::prepareStatements() {
+  sqlite3* db = db_.get();
+  dataVersion_ = Statement(db, "PRAGMA data_version");
+  selectSection_ = Statement(db, (std::string(kRowColumns) + " WHERE section_id = ?1").c_str());
+  selectRange_ = Statement(db, (std::string(kRowColumns) + " WHERE section_id >= ?1 AND section_id < ?2").c_str());
+  selectAll_ = Statement(db, kRowColumns);
+  upsert_ = Statement(db,
+                      "INSERT INTO config_values(section_id, key_id, section, key, type, text, number) "
+                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT(section_id, key_id) DO UPDATE SET "
+                      "type = excluded.type, text = excluded.text, number = excluded.number");
+  listRange_ = Statement(db,
+                         "SELECT section_id, name FROM config_sections "
+                         "WHERE section_id >= ?1 AND section_id < ?2 ORDER BY seq");
+  listAll_ = Statement(db, "SELECT section_id, name FROM config_sections ORDER BY seq");
+  enumSection_ = Statement(db, "SELECT key, type, text, number FROM config_values WHERE section_id = ?1 ORDER BY key_id");
+  for (const Statement* s : {&dataVersion_, &selectSection_, &selectRange_, &selectAll_, &upsert_, &listRange_,
+                             &listAll_, &enumSection_}) {
+    if (!s->valid()) return false;
+  }
+  return true;
+}
+
+ConfigStore::~ConfigStore() {
+  // A snapshot still open when the thread ends is only a read; closing drops it.
+}
+
+ConfigStore* ConfigStore::forThisThread() {
+  thread_local std::unique_ptr<ConfigStore> store;
+  // A connection inherited through fork belongs to the parent: using or closing it here
+  // could disturb the parent's locks, so the child leaves it alone and opens its own.
+  if (store != nullptr && store->owner_ != getpid()) (void)store.release();
+  if (store != nullptr) return store.get();
+  std::string error;
+  const std::string home = kiv::platform::kivHome(&error);
+  if (home.empty()) {
+    reportProblemOnce("TQUtilities_GetConfigEx: no configuration store, KIV_HOME is unusable: " + error);
+    return nullptr;
+  }
+  const std::string path = home + "/config.db";
+  store = open(path, &error);
+  if (store == nullptr) {
+    reportProblemOnce("TQUtilities_GetConfigEx: the configuration store " + path + " cannot be used: " + error);
+    return nullptr;
+  }
+  clearReportedProblem();
+  return store.get();
+}
+
+int ConfigStore::failure(int rc) {
+  reportProblemOnce("configuration store " + path_ + ": " + sqlite3_errstr(rc) + " (" + lastError(db_.get()) + ")");
+  return kTQConfigUnavailable;
+}
+
+// Another connection's commit changes the data version; memory is then dropped.
+bool ConfigStore::refreshIfChanged() {
+  Statement::Use use(dataVersion_);
+  if (use.step() != SQLITE_ROW) return false;
+  const int64_t version = use.number(0);
+  if (version != cachedVersion_) {
+    cache_.clear();
+    cachedVersion_ = version;
+  }
+  return true;
+}
+
+int ConfigStore::loadRows(Statement::Use& use) {
+  std::string currentName;  // copied: column text is gone after the next step
+  ConfigCache::Section* current = nullptr;
+  int rc;
+  while ((rc = use.step()) == SQLITE_ROW) {
+    const std::string_view section = use.text(0);
+    if (current == nullptr || section != currentName) {
+      current = &cache_.add(section);
+      currentName = section;
+    }
+    CachedValue value;
+    value.isNumber = use.number(2) == kNumber;
+    if (value.isNumber) {
+      value.number = static_cast<int32_t>(use.number(4));
+    } else {
+      value.text = use.text(3);
+    }
+    current->put(cache_.internKey(use.text(1)), std::move(value));
+  }
+  return rc == SQLITE_DONE ? 0 : failure(rc);
+}
+
+int ConfigStore::loadSection(const std::string& foldedSection) {
+  if (cache_.sectionCount() >= kMaxCachedSections) cache_.clear();
+  Statement::Use use(selectSection_);
+  use.bind(1, foldedSection);
+  const int rc = loadRows(use);
+  if (rc == 0) cache_.add(foldedSection);  // remembered even when it holds nothing
+  return rc;
+}
+
+int ConfigStore::loadBelow(const std::string& foldedPrefix) {
+  int rc;
+  if (foldedPrefix.empty()) {
+    Statement::Use use(selectAll_);
+    rc = loadRows(use);
+  } else {
+    Statement::Use use(selectRange_);
+    use.bind(1, foldedPrefix);
+    use.bind(2, upperBound(foldedPrefix));
+    rc = loadRows(use);
+  }
+  if (rc == 0) cache_.markPrefixLoaded(foldedPrefix);
+  return rc;
+}
+
+int ConfigStore::read(std::wstring_view section, std::wstring_view key, const CachedValue** value) {
+  foldUtf8Into(section, foldedSection_);
+  foldUtf8Into(key, foldedKey_);
+  if (snapshotDepth_ == 0 && !refreshIfChanged()) return failure(sqlite3_errcode(db_.get()));
+  ConfigCache::Section* found = cache_.find(foldedSection_);
+  if (found == nullptr) {
+    if (cache_.knownEmpty(foldedSection_)) return kTQConfigNotFound;
+    // Inside a snapshot the siblings are read too: an enumeration visits them all next.
+    const int rc = snapshotDepth_ > 0 ? loadBelow(parentPrefix(foldedSection_)) : loadSection(foldedSection_);
+    if (rc != 0) return rc;
+    found = cache_.find(foldedSection_);
+    if (found == nullptr) return kTQConfigNotFound;
+  }
+  const uint32_t keyNumber = cache_.keyNumber(foldedKey_);
+  const CachedValue* stored = keyNumber == ConfigCache::kNoKey ? nullptr : found->find(keyNumber);
+  if (stored == nullptr) return kTQConfigNotFound;
+  *value = stored;
+  return 0;
+}
+
+int ConfigStore::writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text) {
+  CachedValue value;
+  value.text = toUtf8(text);
+  return write(section, key, std::move(value));
+}
+
+int ConfigStore::writeNumber(std::wstring_view section, std::wstring_view key, int32_t number) {
+  CachedValue value;
+  value.isNumber = true;
+  value.number = number;
+  return write(section, key, std::move(value));
+}
+
+// Writes are one statement each, so they commit on their own. A snapshot's read
+// transaction cannot be turned into a write once others have written, so it is ended
+// around the write and started again: the snapshot then shows the store as of just after
+// this write, and memory is dropped if anyone else wrote in between.
+int ConfigStore::write(std::wstring_view section, std::wstring_view key, CachedValue value) {
+  foldUtf8Into(section, foldedSection_);
+  foldUtf8Into(key, foldedKey_);
+  if (snapshotDepth_ > 0) execute(db_.get(), "COMMIT");
+  int rc;
+  {
+    Statement::Use use(upsert_);
+    use.bind(1, foldedSection_);
+    use.bind(2, foldedKey_);
+    use.bind(3, toUtf8(section));
+    use.bind(4, toUtf8(key));
+    use.bind(5, int64_t{value.isNumber ? kNumber : kText});
+    if (value.isNumber) {
+      use.bindNull(6);
+      use.bind(7, int64_t{value.number});
+    } else {
+      use.bind(6, value.text);
+      use.bindNull(7);
+    }
+    rc = use.step();
+  }
+  if (snapshotDepth_ > 0 && (execute(db_.get(), "BEGIN") != SQLITE_OK || !refreshIfChanged())) {
+    cache_.clear();
+    cachedVersion_ = -1;
+  }
+  if (rc != SQLITE_DONE) return failure(rc);
+  ConfigCache::Section* cached = cache_.find(foldedSection_);
+  if (cached == nullptr && cache_.knownEmpty(foldedSection_)) cached = &cache_.add(foldedSection_);
+  if (cached != nullptr) cached->put(cache_.internKey(foldedKey_), std::move(value));
+  return 0;
+}
+
+int ConfigStore::listSections(std::wstring_view section, std::vector<std::wstring>& names) {
+  while (!section.empty() && section.back() == L'/') section.remove_suffix(1);
+  std::string prefix;
+  std::size_t depth = 0;
+  if (!section.empty()) {
+    foldUtf8Into(section, prefix);
+    prefix += '/';
+    for (char c : prefix) depth += c == '/';
+  }
+  Statement::Use use(prefix.empty() ? listAll_ : listRange_);
+  if (!prefix.empty()) {
+    use.bind(1, prefix);
+    use.bind(2, upperBound(prefix));
+  }
+  std::unordered_set<std::string> seen;
+  int rc;
+  while ((rc = use.step()) == SQLITE_ROW) {
+    std::string_view rest = use.text(0).substr(prefix.size());
+    const std::string_view child = rest.substr(0, rest.find('/'));
+    if (child.empty() || !seen.emplace(child).second) continue;
+    const std::string_view original = component(use.text(1), depth);
+    names.push_back(toWide(original.empty() ? child : original));
+  }
+  return rc == SQLITE_DONE ? 0 : failure(rc);
+}
+
+int ConfigStore::enumValues(std::wstring_view section,
+                            const std::function<void(const std::wstring&, const std::wstring*, int32_t)>& visit) {
+  struct Row {
+    std::wstring key, text;
+    bool isNumber;
+    int32_t number;
+  };
+  std::vector<Row> rows;
+  foldUtf8Into(section, foldedSection_);
+  int rc;
+  {
+    // Collected first, so that the visitor may use the store itself.
+    Statement::Use use(enumSection_);
+    use.bind(1, foldedSection_);
+    while ((rc = use.step()) == SQLITE_ROW) {
+      const bool isNumber = use.number(1) == kNumber;
+      rows.push_back({toWide(use.text(0)), isNumber ? std::wstring() : toWide(use.text(2)), isNumber,
+                      static_cast<int32_t>(use.number(3))});
+    }
+  }
+  if (rc != SQLITE_DONE) return failure(rc);
+  for (const Row& row : rows) visit(row.key, row.isNumber ? nullptr : &row.text, row.number);
+  return 0;
+}
+
+int ConfigStore::beginSnapshot() {
+  if (snapshotDepth_++ > 0) return 0;
+  int rc = execute(db_.get(), "BEGIN");
+  if (rc == SQLITE_OK && !refreshIfChanged()) {
+    rc = sqlite3_errcode(db_.get());
+    execute(db_.get(), "ROLLBACK");
+  }
+  if (rc != SQLITE_OK) {
+    snapshotDepth_ = 0;
+    return failure(rc);
+  }
+  return 0;
+}
+
+int ConfigStore::endSnapshot() {
+  if (snapshotDepth_ == 0) return kTQConfigNotFound;
+  if (--snapshotDepth_ > 0) return 0;
+  const int rc = execute(db_.get(), "COMMIT");
+  if (cache_.sectionCount() > kKeptAfterSnapshot) cache_.clear();
+  return rc == SQLITE_OK ? 0 : failure(rc);
+}
+
+}  // namespace kiv::config

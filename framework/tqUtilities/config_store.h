@@ -1,0 +1,67 @@
+// The configuration store as one thread sees it: its own SQLite connection to config.db,
+// prepared statements and a memory of values that is either checked against other
+// writers before each read, or trusted for the length of a snapshot.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/tqUtilities/config_cache.h"
+#include "framework/tqUtilities/config_sqlite.h"
+
+namespace kiv::config {
+
+// Answers: 0 success, otherwise the configuration object's codes (not found, unavailable).
+class ConfigStore {
+ public:
+  // The calling thread's store, opened on first use. Null when config.db cannot be used;
+  // the reason is traced once per process (until the store works again).
+  static ConfigStore* forThisThread();
+  // Opens the store at `path`; null with *error set when it is unusable.
+  static std::unique_ptr<ConfigStore> open(const std::string& path, std::string* error);
+  ~ConfigStore();
+
+  // The value, valid until the next call on this store.
+  int read(std::wstring_view section, std::wstring_view key, const CachedValue** value);
+  int writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text);
+  int writeNumber(std::wstring_view section, std::wstring_view key, int32_t number);
+
+  // Names of the sections directly below `section`, in the order in which each first
+  // received a value (its own or one below it).
+  int listSections(std::wstring_view section, std::vector<std::wstring>& names);
+  // Every value of `section`, in key order; text is null for numbers.
+  int enumValues(std::wstring_view section,
+                 const std::function<void(const std::wstring& key, const std::wstring* text,
+                                          int32_t number)>& visit);
+
+  // Nested snapshots count; the outermost holds the read transaction.
+  int beginSnapshot();
+  int endSnapshot();
+
+ private:
+  ConfigStore() = default;
+  bool prepareStatements();
+  int write(std::wstring_view section, std::wstring_view key, CachedValue value);
+  bool refreshIfChanged();
+  int loadSection(const std::string& foldedSection);
+  int loadBelow(const std::string& foldedPrefix);
+  int loadRows(Statement::Use& use);
+  int failure(int rc);
+
+  std::string path_;
+  Connection db_;
+  pid_t owner_ = 0;
+  Statement dataVersion_, selectSection_, selectRange_, selectAll_, upsert_, listRange_,
+      listAll_, enumSection_;
+  ConfigCache cache_;
+  int64_t cachedVersion_ = -1;
+  int snapshotDepth_ = 0;
+  std::string foldedSection_, foldedKey_;  // scratch, to avoid allocating per read
+};
+
+}  // namespace kiv::config
