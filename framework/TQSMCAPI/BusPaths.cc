@@ -1,0 +1,103 @@
+// Endpoint paths and ownership. Ownership is an open-file-description lock on a small lock
+// file beside the socket: unlike the socket file itself it vanishes with its holder, and a
+// sender can test it without disturbing the endpoint.
+#include "framework/TQSMCAPI/BusPaths.h"
+
+#include <fcntl.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "TQSMCAPI.h"
+#include "platform/home.h"
+
+namespace kiv::bus {
+namespace {
+
+constexpr size_t kMaxNameLength = 64;
+
+// The bus directory is looked up once per process: every send needs it.
+bool busDirectory(std::string* directory, std::string* error) {
+  static std::mutex mutex;
+  static std::string cached;
+  std::lock_guard lock(mutex);
+  if (cached.empty()) {
+    std::string made = platform::kivSubdirectory("run/bus", 0700, error);
+    if (made.empty()) return false;
+    cached = made;
+  }
+  *directory = cached;
+  return true;
+}
+
+struct flock wholeFileLock(short type) {
+  struct flock lock{};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  return lock;
+}
+
+}  // namespace
+
+bool isValidEndpointName(const char* name) {
+  if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
+  size_t length = 0;
+  for (const char* p = name; *p != '\0'; ++p, ++length) {
+    const char c = *p;
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '_' || c == '-';
+    if (!ok || length >= kMaxNameLength) return false;
+  }
+  return true;
+}
+
+bool endpointPaths(const std::string& name, EndpointPaths* paths, std::string* error) {
+  std::string directory;
+  if (!busDirectory(&directory, error)) return false;
+  if (directory.back() != '/') directory += '/';
+  paths->socketPath = directory + name;
+  paths->lockPath = paths->socketPath + ".lock";
+  paths->address = "ipc://" + paths->socketPath;
+  if (paths->socketPath.size() >= sizeof(sockaddr_un{}.sun_path)) {
+    if (error) *error = "socket path too long for a Unix socket: " + paths->socketPath;
+    return false;
+  }
+  return true;
+}
+
+bool endpointOwned(const std::string& lockPath) {
+  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock probe = wholeFileLock(F_WRLCK);
+  const bool owned = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  ::close(fd);
+  return owned;
+}
+
+EndpointLock::~EndpointLock() { release(); }
+
+void EndpointLock::release() {
+  if (fd_ >= 0) ::close(fd_);  // closing the description releases the lock
+  fd_ = -1;
+}
+
+int EndpointLock::acquire(const std::string& lockPath) {
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return kSmErrTransport;
+  struct flock lock = wholeFileLock(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return (error == EAGAIN || error == EACCES) ? kSmErrEndpointInUse : kSmErrTransport;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  return 0;
+}
+
+}  // namespace kiv::bus

@@ -1,0 +1,52 @@
+// Encoding of bus answers and request envelopes.
+#include "framework/TQSMCAPI/Wire.h"
+
+#include <utility>
+
+namespace kiv::bus {
+namespace {
+
+void putLittleEndian(std::string* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+uint32_t getLittleEndian(const std::string& in, size_t offset) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[offset + i]);
+  return value;
+}
+
+}  // namespace
+
+std::string encodeReply(const Reply& reply) {
+  std::string frame;
+  putLittleEndian(&frame, static_cast<uint32_t>(reply.error));
+  putLittleEndian(&frame, reply.status);
+  return frame;
+}
+
+bool decodeReply(const std::string& frame, Reply* reply) {
+  if (frame.size() != 8) return false;
+  reply->error = static_cast<int32_t>(getLittleEndian(frame, 0));
+  reply->status = getLittleEndian(frame, 4);
+  return true;
+}
+
+bool splitEnvelope(Frames frames, Frames* envelope, Frames* body) {
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (!frames[i].empty()) continue;
+    envelope->assign(std::make_move_iterator(frames.begin()),
+                     std::make_move_iterator(frames.begin() + static_cast<long>(i) + 1));
+    body->assign(std::make_move_iterator(frames.begin() + static_cast<long>(i) + 1),
+                 std::make_move_iterator(frames.end()));
+    return true;
+  }
+  return false;
+}
+
+Frames answer(Frames envelope, const Reply& reply) {
+  envelope.push_back(encodeReply(reply));
+  return envelope;
+}
+
+}  // namespace kiv::bus

@@ -1,0 +1,49 @@
+// Small owning wrappers over the ZeroMQ C API, and multipart send and receive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kiv::bus {
+
+using Frames = std::vector<std::string>;
+
+class ZmqContext {
+ public:
+  ZmqContext();
+  ~ZmqContext();
+  ZmqContext(const ZmqContext&) = delete;
+  ZmqContext& operator=(const ZmqContext&) = delete;
+  void* get() const { return context_; }
+
+ private:
+  void* context_;
+};
+
+// A socket closed with no linger: nothing queued for a vanished peer may hold up a close.
+class ZmqSocket {
+ public:
+  ZmqSocket() = default;
+  ZmqSocket(void* context, int type);
+  ~ZmqSocket();
+  ZmqSocket(ZmqSocket&& other) noexcept : socket_(other.socket_) { other.socket_ = nullptr; }
+  ZmqSocket& operator=(ZmqSocket&& other) noexcept;
+  ZmqSocket(const ZmqSocket&) = delete;
+  ZmqSocket& operator=(const ZmqSocket&) = delete;
+
+  void* get() const { return socket_; }
+  explicit operator bool() const { return socket_ != nullptr; }
+  bool setInt(int option, int value);
+  void reset();
+
+ private:
+  void* socket_ = nullptr;
+};
+
+// Receives one whole multipart message. With dontWait, false when none is queued. Frames
+// beyond maxFrames are read and dropped; *truncated then tells.
+bool receiveFrames(void* socket, Frames* frames, bool dontWait, size_t maxFrames = 16,
+                   bool* truncated = nullptr);
+bool sendFrames(void* socket, const Frames& frames, int flags = 0);
+
+}  // namespace kiv::bus
