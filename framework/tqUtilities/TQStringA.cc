@@ -1,0 +1,52 @@
+// The narrow string value class; its text is UTF-8.
+#include <cstring>
+#include <cwchar>
+
+#include "TQString.h"
+#include "formatter.h"
+#include "utf.h"
+
+TQStringA::TQStringA(const char* text) : text_(text ? text : "") {}
+
+TQStringA& TQStringA::operator=(const char* text) {
+  text_ = text ? text : "";
+  return *this;
+}
+
+TQStringA& TQStringA::operator+=(const char* text) {
+  if (text != nullptr) text_ += text;
+  return *this;
+}
+
+TQStringA& TQStringA::format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  formatv(fmt, args);
+  va_end(args);
+  return *this;
+}
+
+TQStringA& TQStringA::formatv(const char* fmt, va_list args) {
+  text_.clear();
+  kiv::format::appendFormatted(text_, fmt, args);
+  return *this;
+}
+
+bool TQStringA::assign_unicode(const wchar_t* text, std::size_t length) {
+  if (text == nullptr) {
+    text_.clear();
+    return true;
+  }
+  const std::wstring_view view = length == npos ? std::wstring_view(text)
+                                                : std::wstring_view(text, wcsnlen(text, length));
+  return kiv::utf::toUtf8(view, text_);
+}
+
+// Compared as characters, so that non-ASCII letters fold the same way as in wide text.
+int TQStringA::comparei(const char* other) const {
+  return TQStringW(kiv::utf::widen(text_).c_str()).comparei(kiv::utf::widen(other ? other : "").c_str());
+}
+
+void TQStringA::add_path_separator() {
+  if (text_.empty() || text_.back() != '/') text_ += '/';
+}

@@ -1,0 +1,33 @@
+// A private C.UTF-8 locale object keeps case mapping the same whatever the host program
+// did to its global locale.
+#include "case_fold.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <initializer_list>
+
+namespace kiv::text {
+namespace {
+
+locale_t utf8Locale() {
+  static const locale_t locale = [] {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      if (locale_t made = newlocale(LC_CTYPE_MASK, name, nullptr)) return made;
+    }
+    return locale_t{};
+  }();
+  return locale;
+}
+
+}  // namespace
+
+wchar_t upper(wchar_t c) {
+  if (c >= L'a' && c <= L'z') return c - (L'a' - L'A');
+  if (c < 0x80) return c;
+  const locale_t locale = utf8Locale();
+  if (locale == locale_t{}) return c;
+  return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), locale));
+}
+
+}  // namespace kiv::text

@@ -1,0 +1,10 @@
+// Case mapping for the string classes, independent of the process's global locale.
+#pragma once
+
+namespace kiv::text {
+
+// The upper-case form of a character under a UTF-8 locale (ASCII only when the system has
+// no UTF-8 locale at all).
+wchar_t upper(wchar_t c);
+
+}  // namespace kiv::text

@@ -1,0 +1,383 @@
+// One formatter for both character widths. Specifiers are parsed here; numbers and text
+// are rendered without the C library so that both widths behave exactly alike.
+#include "formatter.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+
+#include "utf.h"
+
+namespace kiv::format {
+namespace {
+
+// Field widths and precisions beyond this are clamped: no real format needs them, and
+// an absurd one must not exhaust memory.
+constexpr int kMaxField = 1 << 20;
+
+enum class Length { None, hh, h, l, ll, z, j, t, L };
+
+struct Spec {
+  bool left = false, plus = false, space = false, alt = false, zero = false;
+  int width = 0;
+  int precision = -1;  // -1: not given
+  Length length = Length::None;
+  char conversion = 0;
+};
+
+template <class Char>
+bool isDigit(Char c) {
+  return c >= '0' && c <= '9';
+}
+
+template <class Char>
+class Formatter {
+ public:
+  Formatter(std::basic_string<Char>& out, va_list args) : out_(out) { va_copy(args_, args); }
+  ~Formatter() { va_end(args_); }
+  Formatter(const Formatter&) = delete;
+  Formatter& operator=(const Formatter&) = delete;
+
+  void run(const Char* fmt) {
+    while (*fmt != 0) {
+      if (*fmt != '%') {
+        out_ += *fmt++;
+        continue;
+      }
+      fmt = specifier(fmt);
+    }
+  }
+
+ private:
+  // Handles one specifier starting at '%'; answers where the text continues.
+  const Char* specifier(const Char* start) {
+    const Char* p = start + 1;
+    Spec spec;
+    p = parseFlags(p, spec);
+    p = parseWidth(p, spec);
+    p = parsePrecision(p, spec);
+    p = parseLength(p, spec);
+    if (*p == 0 || static_cast<uint32_t>(*p) > 0x7F) {
+      out_.append(start, p);  // incomplete or foreign: copied through
+      return p;
+    }
+    spec.conversion = static_cast<char>(*p);
+    if (!convert(spec)) out_.append(start, p + 1);
+    return p + 1;
+  }
+
+  const Char* parseFlags(const Char* p, Spec& spec) {
+    for (;; ++p) {
+      switch (*p) {
+        case '-': spec.left = true; break;
+        case '+': spec.plus = true; break;
+        case ' ': spec.space = true; break;
+        case '#': spec.alt = true; break;
+        case '0': spec.zero = true; break;
+        default: return p;
+      }
+    }
+  }
+
+  static const Char* parseNumber(const Char* p, int& value) {
+    value = 0;
+    for (; isDigit(*p); ++p) value = value >= kMaxField ? kMaxField : value * 10 + (*p - '0');
+    if (value > kMaxField) value = kMaxField;
+    return p;
+  }
+
+  const Char* parseWidth(const Char* p, Spec& spec) {
+    if (*p == '*') {
+      int width = va_arg(args_, int);
+      if (width < 0) {
+        spec.left = true;
+        width = width == INT32_MIN ? kMaxField : -width;
+      }
+      spec.width = width > kMaxField ? kMaxField : width;
+      return p + 1;
+    }
+    return parseNumber(p, spec.width);
+  }
+
+  const Char* parsePrecision(const Char* p, Spec& spec) {
+    if (*p != '.') return p;
+    ++p;
+    if (*p == '*') {
+      const int precision = va_arg(args_, int);
+      spec.precision = precision < 0 ? -1 : (precision > kMaxField ? kMaxField : precision);
+      return p + 1;
+    }
+    return parseNumber(p, spec.precision);
+  }
+
+  static const Char* parseLength(const Char* p, Spec& spec) {
+    switch (*p) {
+      case 'h':
+        if (p[1] == 'h') { spec.length = Length::hh; return p + 2; }
+        spec.length = Length::h; return p + 1;
+      case 'l':
+        if (p[1] == 'l') { spec.length = Length::ll; return p + 2; }
+        spec.length = Length::l; return p + 1;
+      case 'z': spec.length = Length::z; return p + 1;
+      case 'j': spec.length = Length::j; return p + 1;
+      case 't': // 't' is also the narrow-string conversion; a length only before a conversion
+        if (p[1] == 'd' || p[1] == 'i' || p[1] == 'u' || p[1] == 'x' || p[1] == 'X' || p[1] == 'o') {
+          spec.length = Length::t;
+          return p + 1;
+        }
+        return p;
+      case 'L': spec.length = Length::L; return p + 1;
+      default: return p;
+    }
+  }
+
+  // Answers false for a conversion it does not know (the caller copies it through).
+  bool convert(const Spec& spec) {
+    switch (spec.conversion) {
+      case 'd': case 'i': signedNumber(spec); return true;
+      case 'u': unsignedNumber(spec, 10, false); return true;
+      case 'x': unsignedNumber(spec, 16, false); return true;
+      case 'X': unsignedNumber(spec, 16, true); return true;
+      case 'o': unsignedNumber(spec, 8, false); return true;
+      case 'p': pointer(spec); return true;
+      case 'c': character(spec); return true;
+      case 's': case 'S': case 'T': case 't': text(spec); return true;
+      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        floating(spec);
+        return true;
+      case 'n': (void)va_arg(args_, void*); return true;  // never written through
+      case '%': out_ += static_cast<Char>('%'); return true;
+      default: return false;
+    }
+  }
+
+  long long fetchSigned(Length length) {
+    switch (length) {
+      case Length::hh: return static_cast<signed char>(va_arg(args_, int));
+      case Length::h: return static_cast<short>(va_arg(args_, int));
+      case Length::l: return va_arg(args_, long);
+      case Length::ll: return va_arg(args_, long long);
+      case Length::z: return va_arg(args_, ssize_t);
+      case Length::j: return va_arg(args_, intmax_t);
+      case Length::t: return va_arg(args_, ptrdiff_t);
+      default: return va_arg(args_, int);
+    }
+  }
+
+  unsigned long long fetchUnsigned(Length length) {
+    switch (length) {
+      case Length::hh: return static_cast<unsigned char>(va_arg(args_, unsigned));
+      case Length::h: return static_cast<unsigned short>(va_arg(args_, unsigned));
+      case Length::l: return va_arg(args_, unsigned long);
+      case Length::ll: return va_arg(args_, unsigned long long);
+      case Length::z: return va_arg(args_, size_t);
+      case Length::j: return va_arg(args_, uintmax_t);
+      case Length::t: return static_cast<unsigned long long>(va_arg(args_, ptrdiff_t));
+      default: return va_arg(args_, unsigned);
+    }
+  }
+
+  void signedNumber(const Spec& spec) {
+    const long long value = fetchSigned(spec.length);
+    const unsigned long long magnitude =
+        value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+    number(spec, magnitude, 10, false, sign);
+  }
+
+  void unsignedNumber(const Spec& spec, unsigned base, bool upper) {
+    const unsigned long long value = fetchUnsigned(spec.length);
+    const char* prefix = "";
+    if (spec.alt && base == 16 && value != 0) prefix = upper ? "0X" : "0x";
+    number(spec, value, base, upper, prefix);
+  }
+
+  void pointer(const Spec& spec) {
+    const auto value = reinterpret_cast<uintptr_t>(va_arg(args_, void*));
+    number(spec, value, 16, false, "0x");
+  }
+
+  // Digits with the precision's minimum count, then sign or prefix, then the field width.
+  void number(const Spec& spec, unsigned long long value, unsigned base, bool upper,
+              const char* prefix) {
+    const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char buffer[64];
+    int count = 0;
+    for (unsigned long long v = value; v != 0; v /= base) buffer[count++] = digitSet[v % base];
+    if (value == 0 && spec.precision != 0) buffer[count++] = '0';
+    std::basic_string<Char> digits;
+    const int zeros = spec.precision > count ? spec.precision - count : 0;
+    digits.append(zeros, static_cast<Char>('0'));
+    while (count > 0) digits += static_cast<Char>(buffer[--count]);
+    if (spec.alt && base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, 1, '0');
+
+    std::basic_string<Char> head;
+    for (const char* c = prefix; *c != 0; ++c) head += static_cast<Char>(*c);
+    const std::size_t used = head.size() + digits.size();
+    const std::size_t fill = static_cast<std::size_t>(spec.width) > used ? spec.width - used : 0;
+    if (spec.left) {
+      out_ += head;
+      out_ += digits;
+      out_.append(fill, static_cast<Char>(' '));
+    } else if (spec.zero && spec.precision < 0) {
+      out_ += head;
+      out_.append(fill, static_cast<Char>('0'));
+      out_ += digits;
+    } else {
+      out_.append(fill, static_cast<Char>(' '));
+      out_ += head;
+      out_ += digits;
+    }
+  }
+
+  void padded(const Spec& spec, const std::basic_string<Char>& piece) {
+    const std::size_t fill =
+        static_cast<std::size_t>(spec.width) > piece.size() ? spec.width - piece.size() : 0;
+    if (!spec.left) out_.append(fill, static_cast<Char>(' '));
+    out_ += piece;
+    if (spec.left) out_.append(fill, static_cast<Char>(' '));
+  }
+
+  // Wide output: %c and %lc are wide, %hc narrow. Narrow output: %c narrow, %lc wide.
+  void character(const Spec& spec) {
+    const auto value = static_cast<uint32_t>(va_arg(args_, int));
+    std::basic_string<Char> piece;
+    if constexpr (sizeof(Char) == 1) {
+      if (spec.length == Length::l) {
+        const wchar_t wide[2] = {static_cast<wchar_t>(value), 0};
+        appendWide(piece, wide, static_cast<std::size_t>(-1));
+      } else {
+        piece += static_cast<Char>(value & 0xFF);
+      }
+    } else {
+      if (spec.length == Length::h) {
+        const auto byte = static_cast<unsigned char>(value & 0xFF);
+        piece += static_cast<Char>(byte < 0x80 ? byte : utf::kReplacement);
+      } else {
+        piece += static_cast<Char>(value);
+      }
+    }
+    padded(spec, piece);
+  }
+
+  // Which kind of string argument a specifier takes in this width of format.
+  bool takesWide(const Spec& spec) const {
+    switch (spec.conversion) {
+      case 'T': return true;
+      case 't': return false;
+      case 'S':  // the other width, as the framework's original compiler had it
+        return sizeof(Char) == 1 ? spec.length != Length::h : spec.length == Length::l;
+      default:
+        if (spec.length == Length::h) return false;
+        if (spec.length == Length::l) return true;
+        return sizeof(Char) != 1;
+    }
+  }
+
+  void text(const Spec& spec) {
+    std::basic_string<Char> piece;
+    const std::size_t limit = spec.precision < 0 ? static_cast<std::size_t>(-1) : spec.precision;
+    if (takesWide(spec)) {
+      const wchar_t* value = va_arg(args_, const wchar_t*);
+      if (value == nullptr) value = L"(null)";
+      appendWide(piece, value, limit);
+    } else {
+      const char* value = va_arg(args_, const char*);
+      if (value == nullptr) value = "(null)";
+      appendNarrow(piece, value, limit);
+    }
+    padded(spec, piece);
+  }
+
+  // Appends wide text up to its NUL, writing at most `limit` output units (never a partial
+  // character) and reading nothing beyond what it writes, as a precision allows arrays
+  // without a terminator.
+  static void appendWide(std::basic_string<Char>& piece, const wchar_t* value, std::size_t limit) {
+    if constexpr (sizeof(Char) == sizeof(wchar_t)) {
+      for (std::size_t i = 0; piece.size() < limit && value[i] != 0; ++i) piece += value[i];
+    } else {
+      std::string encoded;
+      for (std::size_t i = 0; piece.size() < limit && value[i] != 0;) {
+        const bool highSurrogate = value[i] >= 0xD800 && value[i] <= 0xDBFF;
+        std::size_t used = 0;
+        bool valid = true;
+        const char32_t c = utf::readWide(value + i, highSurrogate && value[i + 1] != 0 ? 2 : 1, &used, &valid);
+        encoded.clear();
+        utf::appendUtf8(encoded, c);
+        if (piece.size() + encoded.size() > limit) break;
+        piece += encoded;
+        i += used;
+      }
+    }
+  }
+
+  // Appends narrow (UTF-8) text, decoding one character at a time so that a precision
+  // never makes it read past the character it prints.
+  static void appendNarrow(std::basic_string<Char>& piece, const char* value, std::size_t limit) {
+    if constexpr (sizeof(Char) == 1) {
+      for (std::size_t i = 0; piece.size() < limit && value[i] != 0; ++i) piece += value[i];
+    } else {
+      for (std::size_t i = 0; piece.size() < limit && value[i] != 0;) {
+        std::size_t available = 1;
+        if (static_cast<unsigned char>(value[i]) >= 0x80) {
+          while (available < 4 && value[i + available] != 0) ++available;
+        }
+        std::size_t used = 0;
+        bool valid = true;
+        piece += static_cast<Char>(utf::decodeOne(value + i, available, &used, &valid));
+        i += used;
+      }
+    }
+  }
+
+  // Floating point goes through the C library, with width and precision already resolved.
+  void floating(const Spec& spec) {
+    char layout[32];
+    int n = 0;
+    layout[n++] = '%';
+    if (spec.left) layout[n++] = '-';
+    if (spec.plus) layout[n++] = '+';
+    if (spec.space) layout[n++] = ' ';
+    if (spec.alt) layout[n++] = '#';
+    if (spec.zero) layout[n++] = '0';
+    layout[n++] = '*';
+    layout[n++] = '.';
+    layout[n++] = '*';
+    if (spec.length == Length::L) layout[n++] = 'L';
+    layout[n++] = spec.conversion;
+    layout[n] = 0;
+    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    const bool isLong = spec.length == Length::L;
+    const long double longValue = isLong ? va_arg(args_, long double) : 0.0L;
+    const double value = isLong ? 0.0 : va_arg(args_, double);
+    auto print = [&](char* buffer, std::size_t size) {
+      return isLong ? std::snprintf(buffer, size, layout, spec.width, precision, longValue)
+                    : std::snprintf(buffer, size, layout, spec.width, precision, value);
+    };
+    const int size = print(nullptr, 0);
+    if (size <= 0) return;
+    std::string rendered(static_cast<std::size_t>(size) + 1, '\0');
+    print(rendered.data(), rendered.size());
+    rendered.resize(size);
+    for (char c : rendered) out_ += static_cast<Char>(c);
+  }
+
+  std::basic_string<Char>& out_;
+  va_list args_;
+};
+
+}  // namespace
+
+template <class Char>
+void appendFormatted(std::basic_string<Char>& out, const Char* fmt, va_list args) {
+  if (fmt == nullptr) return;
+  Formatter<Char> formatter(out, args);
+  formatter.run(fmt);
+}
+
+template void appendFormatted<char>(std::string&, const char*, va_list);
+template void appendFormatted<wchar_t>(std::wstring&, const wchar_t*, va_list);
+
+}  // namespace kiv::format

@@ -1,0 +1,111 @@
+// Conversions between narrow (UTF-8) and wide text, and the string operations whose
+// bounds matter.
+#include <gtest/gtest.h>
+
+#include "TQString.h"
+
+namespace {
+
+TEST(StringConversion, ValidUtf8IncludingNonBmpRoundTrips) {
+  const char* utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a é € 😀 z
+  TQStringW wide;
+  EXPECT_TRUE(wide.assign_utf8(utf8));
+  EXPECT_EQ(wide.str(), std::wstring(L"a\u00E9\u20AC\U0001F600z"));
+  TQStringA back;
+  EXPECT_TRUE(back.assign_unicode(wide.c_str()));
+  EXPECT_EQ(back.str(), utf8);
+  TQStringW viaMbcs;
+  EXPECT_TRUE(viaMbcs.assign_mbcs(utf8));
+  EXPECT_EQ(viaMbcs, wide);
+}
+
+TEST(StringConversion, InvalidUtf8BecomesReplacementAndAnswersFalse) {
+  struct Case {
+    const char* input;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"a\xFFz", L"a\uFFFDz"},                  // never valid byte
+      {"a\xC3", L"a\uFFFD"},                    // truncated at the end
+      {"a\xE2\x82z", L"a\uFFFDz"},              // truncated sequence: one replacement
+      {"\xC0\xAF", L"\uFFFD\uFFFD"},            // overlong form
+      {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+      {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+      {"\x80x", L"\uFFFDx"},                    // stray continuation byte
+  };
+  for (const auto& c : cases) {
+    TQStringW wide;
+    EXPECT_FALSE(wide.assign_utf8(c.input)) << c.input;
+    EXPECT_EQ(wide.str(), c.expected) << c.input;
+  }
+}
+
+TEST(StringConversion, LengthStopsAtTheGivenCountOrTheTerminator) {
+  TQStringW wide;
+  EXPECT_TRUE(wide.assign_utf8("abcdef", 3));
+  EXPECT_EQ(wide, L"abc");
+  EXPECT_TRUE(wide.assign_utf8("ab", 10));  // a longer count never reads past the NUL
+  EXPECT_EQ(wide, L"ab");
+  // A count that cuts a character in half makes the rest invalid, not a crash.
+  EXPECT_FALSE(wide.assign_utf8("\xC3\xA9", 1));
+  EXPECT_EQ(wide, L"\uFFFD");
+  EXPECT_TRUE(wide.assign_utf8(nullptr));
+  EXPECT_TRUE(wide.empty());
+}
+
+TEST(StringConversion, InvalidWideTextBecomesReplacementInUtf8) {
+  TQStringA narrow;
+  const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
+  EXPECT_FALSE(narrow.assign_unicode(lone));
+  EXPECT_EQ(narrow.str(), "a\xEF\xBF\xBD" "b");
+  const wchar_t tooLarge[] = {static_cast<wchar_t>(0x110000), 0};
+  EXPECT_FALSE(narrow.assign_unicode(tooLarge));
+  EXPECT_EQ(narrow.str(), "\xEF\xBF\xBD");
+  // A surrogate pair, as text from a 16-bit platform carries it, is one character.
+  const wchar_t pair[] = {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), 0};
+  EXPECT_TRUE(narrow.assign_unicode(pair));
+  EXPECT_EQ(narrow.str(), "\xF0\x9F\x98\x80");
+}
+
+TEST(StringOperations, CaseHandlingCoversNonAsciiLetters) {
+  TQStringW text(L"stra\u00DFe \u00E9t\u00E9 \u0434\u043E\u043C abc");
+  text.toupper();
+  EXPECT_EQ(text.str(), std::wstring(L"STRA\u00DFE \u00C9T\u00C9 \u0414\u041E\u041C ABC"));
+  EXPECT_EQ(TQStringW(L"\u00C9t\u00C9").comparei(L"\u00E9T\u00E9"), 0);
+  EXPECT_LT(TQStringW(L"abc").comparei(L"ABD"), 0);
+  EXPECT_GT(TQStringW(L"abcd").comparei(L"ABC"), 0);
+  EXPECT_EQ(TQStringA("ITQPlugin").comparei("itqplugin"), 0);
+  EXPECT_EQ(TQStringA("\xC3\x89t\xC3\xA9").comparei("\xC3\xA9T\xC3\x89"), 0);
+  EXPECT_NE(TQStringA("abc").comparei("abd"), 0);
+}
+
+TEST(StringOperations, PositionsOutOfRangeGiveEmptyResults) {
+  const TQStringW text(L"hello");
+  EXPECT_EQ(text.substr(1, 3), L"ell");
+  EXPECT_EQ(text.substr(2), L"llo");
+  EXPECT_TRUE(text.substr(9).empty());
+  EXPECT_EQ(text.left(99), L"hello");
+  EXPECT_EQ(text.find(L"lo"), 3u);
+  EXPECT_EQ(text.find(L"l", 3), 3u);
+  EXPECT_EQ(text.find(L"x"), TQStringW::npos);
+  EXPECT_EQ(text.find(L"h", 99), TQStringW::npos);
+  EXPECT_EQ(text.find(nullptr), TQStringW::npos);
+}
+
+TEST(StringOperations, NullTextIsEmptyAndSeparatorIsAddedOnce) {
+  TQStringW wide(nullptr);
+  wide += static_cast<const wchar_t*>(nullptr);
+  EXPECT_TRUE(wide.empty());
+  wide = L"/var/lib";
+  wide.add_path_separator();
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"/var/lib/");
+  EXPECT_EQ(wide + L"kiv" + TQStringW(L"/x"), L"/var/lib/kiv/x");
+  TQStringA narrow(nullptr);
+  narrow += "dir";
+  narrow.add_path_separator();
+  narrow.add_path_separator();
+  EXPECT_EQ(narrow, "dir/");
+}
+
+}  // namespace
