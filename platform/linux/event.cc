@@ -36,18 +36,19 @@ int remainingMs(bool infinite, Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(std::min<long long>(left, 0x7FFFFFFF)) : 0;
 }
 
-// The index of the first ready handle whose signal could be taken, or -1. Errors on a
-// descriptor (an invalid or closed handle) end the wait with EBADF.
+// The index of the first ready handle whose signal could be taken, or -1. A closed
+// descriptor anywhere in the set fails the wait with EBADF, whatever else is signalled.
 long firstSignalled(std::span<const WaitHandle> handles, const std::vector<pollfd>& polled,
                     bool* failed) {
-  for (size_t i = 0; i < polled.size(); ++i) {
-    const short events = polled[i].revents;
-    if (events & POLLNVAL) {
+  for (const auto& entry : polled) {
+    if (entry.revents & POLLNVAL) {
       *failed = true;
       errno = EBADF;
       return -1;
     }
-    if ((events & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+  }
+  for (size_t i = 0; i < polled.size(); ++i) {
+    if ((polled[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     if (!handles[i].consumesSignal || takeSignal(handles[i].fd)) return static_cast<long>(i);
   }
   return -1;

@@ -1,0 +1,127 @@
+// Events and waits: reset modes, which index a multiple wait reports, time-outs and failures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include "platform/event.h"
+#include "support/kiv_test.h"
+
+namespace kiv::platform {
+namespace {
+
+TEST(Event, ManualResetStaysSignalledUntilReset) {
+  Event event(Event::Reset::kManual);
+  ASSERT_TRUE(event.valid());
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+  event.set();
+  event.set();  // a second set must not need a second reset
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitObject0);
+  EXPECT_EQ(waitOne(event.handle(), kInfinite), kWaitObject0);
+  event.reset();
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+  Event initially(Event::Reset::kManual, true);
+  EXPECT_EQ(waitOne(initially.handle(), 0), kWaitObject0);
+}
+
+TEST(Event, AutoResetSignalIsTakenByOneWait) {
+  Event event(Event::Reset::kAuto, true);
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitObject0);
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+  event.set();
+  event.set();  // sets do not accumulate
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitObject0);
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+  event.set();
+  event.reset();
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+}
+
+// Several threads wait on one auto-reset event; each set must wake exactly one of them.
+TEST(Event, AutoResetWakesExactlyOneOfSeveralWaiters) {
+  Event work(Event::Reset::kAuto);
+  Event stop(Event::Reset::kManual);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.emplace_back([&] {
+      const WaitHandle handles[] = {stop.handle(), work.handle()};
+      while (waitAny(handles, kInfinite) == kWaitObject0 + 1) ++woken;
+    });
+  }
+  for (int round = 1; round <= 200; ++round) {
+    work.set();
+    ASSERT_TRUE(kivtest::waitFor([&] { return woken.load() >= round; }));
+    ASSERT_EQ(woken.load(), round);
+  }
+  stop.set();
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(woken.load(), 200);
+  EXPECT_EQ(waitOne(work.handle(), 0), kWaitTimeout);
+}
+
+TEST(Event, WaitAnyReportsLowestSignalledIndex) {
+  Event first(Event::Reset::kManual);
+  Event second(Event::Reset::kAuto);
+  Event third(Event::Reset::kAuto);
+  const WaitHandle handles[] = {first.handle(), second.handle(), third.handle()};
+  third.set();
+  second.set();
+  // The lower auto-reset event wins and only its signal is taken.
+  EXPECT_EQ(waitAny(handles, 0), kWaitObject0 + 1);
+  EXPECT_EQ(waitAny(handles, 0), kWaitObject0 + 2);
+  EXPECT_EQ(waitAny(handles, 0), kWaitTimeout);
+  first.set();
+  third.set();
+  EXPECT_EQ(waitAny(handles, kInfinite), kWaitObject0);
+  EXPECT_EQ(waitAny(handles, kInfinite), kWaitObject0);  // manual: still signalled
+  first.reset();
+  EXPECT_EQ(waitAny(handles, 0), kWaitObject0 + 2);
+}
+
+TEST(Event, WaitWakesWhenAnotherThreadSets) {
+  Event event(Event::Reset::kAuto);
+  std::thread setter([&] { event.set(); });
+  EXPECT_EQ(waitOne(event.handle(), 20000), kWaitObject0);
+  setter.join();
+}
+
+TEST(Event, TimeOutIsNotFailure) {
+  Event event(Event::Reset::kManual);
+  errno = 0;
+  EXPECT_EQ(waitOne(event.handle(), 30), kWaitTimeout);
+  EXPECT_EQ(waitOne(event.handle(), 0), kWaitTimeout);
+}
+
+TEST(Event, InvalidOrClosedHandlesFail) {
+  errno = 0;
+  EXPECT_EQ(waitOne(WaitHandle{}, kInfinite), kWaitFailed);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(waitAny({}, 0), kWaitFailed);
+
+  // A descriptor closed under the waiter fails the wait instead of reporting a signal.
+  Event live(Event::Reset::kManual, true);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const WaitHandle closed{pipeFds[0], false};
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+  const WaitHandle handles[] = {live.handle(), closed};
+  errno = 0;
+  EXPECT_EQ(waitAny(handles, kInfinite), kWaitFailed);
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(Event, MovedEventKeepsItsState) {
+  Event original(Event::Reset::kAuto, true);
+  Event moved(std::move(original));
+  EXPECT_FALSE(original.valid());
+  EXPECT_EQ(waitOne(moved.handle(), 0), kWaitObject0);
+  EXPECT_EQ(waitOne(moved.handle(), 0), kWaitTimeout);
+}
+
+}  // namespace
+}  // namespace kiv::platform

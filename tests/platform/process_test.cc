@@ -1,0 +1,96 @@
+// Hidden processes: started through the shell, detached from our streams and process
+// group, waited through their handle and never left as zombies.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/process.h"
+#include "support/kiv_test.h"
+
+namespace kiv::platform {
+namespace {
+
+// The process state letter from /proc ('Z' for a zombie), or 0 once it is gone entirely.
+char processState(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  const auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 0;
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(Process, RunsHiddenAndIsReapedAfterTheWait) {
+  const std::string out = kivtest::home() + "/streams";
+  // The shell's own streams: stdin and stderr must be /dev/null.
+  auto process = Process::startHidden(
+      wide("readlink /proc/$$/fd/0 /proc/$$/fd/2 > " + out + "; echo visible"));
+  ASSERT_TRUE(process);
+  EXPECT_EQ(process->wait(20000), kWaitObject0);
+  EXPECT_EQ(kivtest::readFile(out), "/dev/null\n/dev/null\n");
+  // Still signalled on a second wait, and already reaped: not our child any more.
+  EXPECT_EQ(process->wait(0), kWaitObject0);
+  EXPECT_EQ(waitpid(process->pid(), nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(Process, OwnProcessGroupAndWideCommandLine) {
+  const std::string out = kivtest::home() + "/pgid";
+  auto process = Process::startHidden(
+      wide("ps -o pgid= -p $$ | tr -d ' ' > " + out) + L"; printf '%s' '\u00e9' >> " + wide(out));
+  ASSERT_TRUE(process);
+  ASSERT_EQ(process->wait(kInfinite), kWaitObject0);
+  EXPECT_EQ(kivtest::readFile(out), std::to_string(process->pid()) + "\n\xC3\xA9");
+}
+
+TEST(Process, RunningProcessTimesOutThenEndsThroughItsHandle) {
+  auto process = Process::startHidden(L"exec sleep 600");
+  ASSERT_TRUE(process);
+  EXPECT_EQ(process->wait(0), kWaitTimeout);
+  EXPECT_EQ(waitOne(process->handle(), 20), kWaitTimeout);
+  ASSERT_EQ(kill(process->pid(), SIGKILL), 0);
+  EXPECT_EQ(waitOne(process->handle(), kInfinite), kWaitObject0);
+  // Ended but not yet waited for through wait(): the destructor reaps it.
+  const int pid = process->pid();
+  process.reset();
+  EXPECT_EQ(processState(pid), 0);
+}
+
+TEST(Process, DestroyedWhileRunningLeavesNoZombie) {
+  auto process = Process::startHidden(L"exec sleep 600");
+  ASSERT_TRUE(process);
+  const int pid = process->pid();
+  process.reset();
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  EXPECT_TRUE(kivtest::waitFor([pid] { return processState(pid) == 0; }));
+}
+
+TEST(Process, OpenWatchesAnotherProcessWithoutReapingIt) {
+  const pid_t child = fork();
+  if (child == 0) {
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  auto watched = Process::open(child);
+  ASSERT_TRUE(watched);
+  EXPECT_EQ(watched->wait(0), kWaitTimeout);
+  kill(child, SIGKILL);
+  EXPECT_EQ(watched->wait(kInfinite), kWaitObject0);
+  watched.reset();
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);  // left for its parent to reap
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_FALSE(Process::open(child));
+  EXPECT_FALSE(Process::open(-1));
+}
+
+}  // namespace
+}  // namespace kiv::platform

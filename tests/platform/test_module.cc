@@ -1,0 +1,2 @@
+// A loadable module with one symbol, to look modules up by address.
+extern "C" int platformTestModuleSymbol() { return 42; }
