@@ -35,7 +35,9 @@ std::shared_ptr<spdlog::sinks::sink> fileSink() {
     auto sink = std::make_shared<TraceFileSink>(directory + "/kiv.log", kMaxFileSize, kBackupFiles);
     if (sink->open(&error)) return sink;
   }
-  std::fprintf(stderr, "kiv: cannot write the trace file (%s); traces go to stderr\n", error.c_str());
+  const char* home = std::getenv("KIV_HOME");
+  std::fprintf(stderr, "kiv: cannot write the trace file below KIV_HOME %s (%s); traces go to stderr\n",
+               home != nullptr && home[0] != '\0' ? home : "(default)", error.c_str());
   return nullptr;
 }
 

@@ -47,9 +47,7 @@ class TQptr {
   int Release() {
     if (pointer_ == nullptr) return 0;
     if (detailTrace_) TQUtilities_TraceDetailW(0, L"TQPtr::Release: 0x%lx", address(this));
-    T* component = std::exchange(pointer_, nullptr);
-    if (module_ == nullptr) module_ = component->GetLibraryHandle();
-    if (component->Release() == 0) TQFactory_Unload(module_);
+    dropHeld();
     return 1;
   }
 
@@ -73,6 +71,14 @@ class TQptr {
  private:
   static unsigned long address(const void* p) { return reinterpret_cast<unsigned long>(p); }
 
+  // Releases the held component, unloading its library when that was the last reference.
+  void dropHeld() {
+    if (pointer_ == nullptr) return;
+    T* component = std::exchange(pointer_, nullptr);
+    if (module_ == nullptr) module_ = component->GetLibraryHandle();
+    if (component->Release() == 0) TQFactory_Unload(module_);
+  }
+
   bool create(const wchar_t* file, const char* className, const wchar_t* caller, int version) {
     if (!TQPorting_IsValidStringW(file) || className == nullptr) {
       TQUtilities_TraceErrorW(nullptr, L"%s: bad args", L"TQptr::CreateInstance");
@@ -83,7 +89,9 @@ class TQptr {
                                L"TQptr::CreateInstance", file, className, version,
                                caller ? L"called by: " : L"", caller ? caller : L"");
     }
-    if (pointer_ != nullptr) std::exchange(pointer_, nullptr)->Release();
+    // The component held so far goes like any last reference: its library load is given
+    // back too, or the library could never be unloaded again.
+    dropHeld();
     module_ = nullptr;
     detailTrace_ = TQFactory_GetMaxDebug();
 
@@ -93,6 +101,8 @@ class TQptr {
     if (pointer_ != nullptr) {
       HTQMODULE owner = pointer_->GetLibraryHandle();
       if (owner != module_) module_ = owner;
+    } else {
+      TQFactory_Unload(module_);  // nothing was created that could give this load back
     }
     if (detailTrace_) {
       TQUtilities_TraceDetailW(0, L"%s: file: %s progid: %hs ptr: 0x%lx",

@@ -1,0 +1,155 @@
+// Trace lines in KIV_HOME/log/kiv.log: which levels are written, what a line carries, and
+// that lines from many threads and processes stay whole.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/kiv_test.h"
+#include "tqUtilities.h"
+
+namespace {
+
+std::vector<std::string> linesContaining(const std::string& text) {
+  std::vector<std::string> found;
+  for (const auto& line : kivtest::traceLines()) {
+    if (line.find(text) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+TEST(Trace, LevelledLinesAreWrittenUpToTheConfiguredLevelOnly) {
+  setenv("KIV_TRACE_LEVEL", "2", 1);
+  EXPECT_EQ(TQUtilities_GetTraceLevel(), 2);
+  for (int level = 0; level <= 4; ++level) {
+    TQUtilities_TraceExW(L"tqNotify", level, L"levelled %d of %hs", level, "test");
+  }
+  TQUtilities_TraceFuncEntryW(L"Some::function");
+  EXPECT_EQ(TQUtilities_TraceFuncExitIntW(L"Some::function", 17), 17);  // hands its value back
+  // Unlevelled, error and detail lines do not depend on the level.
+  TQUtilities_TraceW(L"AGUNIT", L"plain %d", 1);
+  TQUtilities_TraceErrorW(nullptr, L"error %s", L"text");
+  TQUtilities_TraceDetailW(0, L"detail %x", 255);
+
+  for (int level = 0; level <= 4; ++level) {
+    EXPECT_EQ(kivtest::countTrace("levelled " + std::to_string(level) + " of test"), level <= 2 ? 1 : 0) << level;
+  }
+  EXPECT_FALSE(kivtest::traced("Some::function"));
+  EXPECT_TRUE(kivtest::traced("plain 1"));
+  EXPECT_TRUE(kivtest::traced("error text"));
+  EXPECT_TRUE(kivtest::traced("detail ff"));
+
+  setenv("KIV_TRACE_LEVEL", "9", 1);  // out of range: the default
+  EXPECT_EQ(TQUtilities_GetTraceLevel(), 3);
+}
+
+TEST(Trace, LineCarriesSourceLevelAndTextAndStaysOneLine) {
+  setenv("KIV_TRACE_LEVEL", "4", 1);
+  TQUtilities_TraceExW(L"tqNotify", 3, L"%s: state %d", L"CTQNotify::doAddUserUnit", 5);
+  TQUtilities_TraceErrorW(nullptr, L"no source here");
+  TQUtilities_TraceW(L"AGUNIT", L"first\nsecond");
+  TQUtilities_TraceFuncEntryW(L"Entry::point");
+  TQUtilities_TraceFuncExitIntW(L"Entry::point", -3);
+
+  const auto levelled = linesContaining("CTQNotify::doAddUserUnit: state 5");
+  ASSERT_EQ(levelled.size(), 1u);
+  EXPECT_NE(levelled[0].find("tqNotify L3 "), std::string::npos) << levelled[0];
+  const auto error = linesContaining("no source here");
+  ASSERT_EQ(error.size(), 1u);
+  EXPECT_NE(error[0].find(" - ERROR no source here"), std::string::npos) << error[0];
+  EXPECT_EQ(linesContaining("first\\nsecond").size(), 1u);
+  EXPECT_TRUE(kivtest::traced("entering Entry::point"));
+  EXPECT_TRUE(kivtest::traced("leaving Entry::point result -3"));
+}
+
+TEST(Trace, LastSystemErrorAppendsTheErrorTextAndKeepsErrno) {
+  errno = ENOENT;
+  TQUtilities_TraceLastSystemErrorW(L"tqNotify", L"failed to execute ipchangescript", L"/bin/script arg", 0);
+  EXPECT_EQ(errno, ENOENT);
+  const auto lines = linesContaining("failed to execute ipchangescript");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("/bin/script arg"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("No such file or directory"), std::string::npos) << lines[0];
+}
+
+// Long lines from several processes, each with several threads, all in one file: every
+// line must come out whole.
+TEST(Trace, LinesFromManyThreadsAndProcessesNeverMix) {
+  constexpr int kProcesses = 3, kThreads = 4, kLines = 50;
+  const std::string filler(3000, 'x');
+  TQUtilities_TraceW(L"test", L"parent starts");  // the file exists before the fork
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+          for (int i = 0; i < kLines; ++i) {
+            TQUtilities_TraceW(L"test", L"mix-begin %d %d %d %hs mix-end", p, t, i, filler.c_str());
+          }
+        });
+      }
+      for (auto& thread : threads) thread.join();
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  int whole = 0;
+  for (const auto& line : kivtest::traceLines()) {
+    const bool begins = line.find("mix-begin") != std::string::npos;
+    const bool ends = line.size() > 7 && line.compare(line.size() - 7, 7, "mix-end") == 0;
+    EXPECT_EQ(begins, ends) << line.substr(0, 120);
+    if (begins) {
+      EXPECT_EQ(line.find("mix-begin"), line.rfind("mix-begin"));
+    }
+    whole += begins && ends;
+  }
+  EXPECT_EQ(whole, kProcesses * kThreads * kLines);
+}
+
+TEST(Trace, FullFileIsRotated) {
+  const std::string block(64 * 1024, 'r');
+  for (int i = 0; i < 100; ++i) TQUtilities_TraceW(L"test", L"rotation %d %hs", i, block.c_str());
+  TQUtilities_TraceW(L"test", L"after rotation");
+  const std::string log = kivtest::home() + "/log/kiv.log";
+  EXPECT_TRUE(std::filesystem::exists(log + ".1"));
+  EXPECT_LT(std::filesystem::file_size(log), 6u * 1024 * 1024);
+  EXPECT_TRUE(kivtest::traced("after rotation"));
+}
+
+// Runs in a child process of the next test, which sets KIV_TEST_TRACE_CHILD.
+TEST(Trace, ChildWithUnusableHome) {
+  const char* home = std::getenv("KIV_TEST_TRACE_CHILD");
+  if (home == nullptr) GTEST_SKIP() << "runs only as a child of UnusableHomeSendsTracesToStderr";
+  setenv("KIV_HOME", home, 1);
+  TQUtilities_TraceW(L"test", L"still visible");
+  char buffer[260];
+  EXPECT_EQ(TQUtilities_GetInstallDirA(buffer, sizeof buffer), 0);
+}
+
+TEST(Trace, UnusableHomeSendsTracesToStderr) {
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  const std::string badHome = "/proc/kiv-no-such-dir/home";
+  std::string output;
+  const int status = kivtest::run("KIV_TEST_TRACE_CHILD=" + badHome + " '" + self +
+                                      "' --gtest_filter=Trace.ChildWithUnusableHome 2>&1",
+                                  &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find(badHome), std::string::npos) << output;
+  EXPECT_NE(output.find("still visible"), std::string::npos) << output;
+}
+
+}  // namespace
