@@ -113,7 +113,10 @@ std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::str
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
     rc = enableWal(raw);
   }
-  if (rc == SQLITE_OK) rc = execute(raw, "PRAGMA synchronous = FULL");
+  // With WAL, NORMAL never corrupts the store and keeps every commit across a crash of
+  // the process; only a crash of the whole machine may undo the last few commits. FULL
+  // would add a disk flush to every single-value write.
+  if (rc == SQLITE_OK) rc = execute(raw, "PRAGMA synchronous = NORMAL");
   if (rc == SQLITE_OK) rc = createSchema(raw);
   if (rc == SQLITE_OK && !store->prepareStatements()) rc = sqlite3_errcode(raw);
   if (rc != SQLITE_OK) {

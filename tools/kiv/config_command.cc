@@ -1,10 +1,170 @@
-// Placeholder for `kiv config` until its issue lands.
+// `kiv config get|set|list`: read and write the framework configuration store.
+#include <charconv>
+#include <cstdio>
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ITQConfig.h"
+#include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tqUtilities.h"
 
 namespace kiv::tool {
+namespace {
+
+struct ConfigArgs {
+  std::string section, key, value;
+  bool asString = false;
+};
+
+// Owns one reference to the configuration object.
+class ConfigRef {
+ public:
+  ConfigRef() { TQUtilities_GetConfigEx(&config_, -1); }
+  ~ConfigRef() {
+    if (config_ != nullptr) config_->Release();
+  }
+  ConfigRef(const ConfigRef&) = delete;
+  ConfigRef& operator=(const ConfigRef&) = delete;
+  ITQConfig* operator->() const { return config_; }
+  explicit operator bool() const { return config_ != nullptr; }
+
+ private:
+  ITQConfig* config_ = nullptr;
+};
+
+std::wstring wide(const std::string& text) {
+  TQStringW converted;
+  converted.assign_utf8(text.c_str());
+  return converted.str();
+}
+
+std::string narrow(const wchar_t* text) {
+  TQStringA converted;
+  converted.assign_unicode(text);
+  return converted.str();
+}
+
+// Decimal, or 0x-hexadecimal up to 0xffffffff (stored as that 32-bit pattern).
+std::optional<int32_t> parseNumber(const std::string& text) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    uint32_t value = 0;
+    auto [end, error] = std::from_chars(first + 2, last, value, 16);
+    if (error == std::errc() && end == last) return static_cast<int32_t>(value);
+    return std::nullopt;
+  }
+  int32_t value = 0;
+  auto [end, error] = std::from_chars(first, last, value, 10);
+  if (!text.empty() && error == std::errc() && end == last) return value;
+  return std::nullopt;
+}
+
+bool unavailable(const ConfigRef& config) {
+  if (config) return false;
+  std::fprintf(stderr, "kiv config: the configuration store cannot be used (the trace log says why)\n");
+  return true;
+}
+
+int runGet(const ConfigArgs& args) {
+  ConfigRef config;
+  if (unavailable(config)) return 1;
+  std::vector<char> buffer(256);
+  for (;;) {
+    auto size = static_cast<uint32_t>(buffer.size());
+    const int rc = config->getStringA(args.section.c_str(), args.key.c_str(), buffer.data(), &size, 0);
+    if (rc == kTQConfigMoreData && size > buffer.size()) {
+      buffer.resize(size);
+      continue;
+    }
+    if (rc != 0) {
+      std::fprintf(stderr, "kiv config get: no value \"%s\" in section \"%s\"\n", args.key.c_str(),
+                   args.section.c_str());
+      return 1;
+    }
+    std::printf("%s\n", buffer.data());
+    return 0;
+  }
+}
+
+int runSet(const ConfigArgs& args) {
+  ConfigRef config;
+  if (unavailable(config)) return 1;
+  const std::wstring section = wide(args.section), key = wide(args.key);
+  const std::optional<int32_t> number = args.asString ? std::nullopt : parseNumber(args.value);
+  const int rc = number ? config->setNumber(section.c_str(), key.c_str(), *number, 0)
+                        : config->setStringW(section.c_str(), key.c_str(), wide(args.value).c_str(), 0);
+  if (rc != 0) {
+    std::fprintf(stderr, "kiv config set: could not write \"%s\" in section \"%s\" (%d)\n", args.key.c_str(),
+                 args.section.c_str(), rc);
+    return 1;
+  }
+  return 0;
+}
+
+void printValue(void*, const wchar_t* key, const wchar_t* text, int32_t number) {
+  if (text != nullptr) {
+    std::printf("%s = %s\n", narrow(key).c_str(), narrow(text).c_str());
+  } else {
+    std::printf("%s = %d\n", narrow(key).c_str(), number);
+  }
+}
+
+int runList(const ConfigArgs& args) {
+  ConfigRef config;
+  if (unavailable(config)) return 1;
+  const std::wstring section = wide(args.section);
+  // One snapshot, so that the values and the section names agree with each other.
+  config->beginSnapshot();
+  int rc = config->enumValues(section.c_str(), printValue, nullptr);
+  uint32_t count = 0, size = 0;
+  std::vector<wchar_t> names;
+  if (rc == 0 && config->listSections(section.c_str(), nullptr, &count, &size, 0) == kTQConfigMoreData) {
+    names.resize(size);
+    rc = config->listSections(section.c_str(), names.data(), &count, &size, 0);
+    for (const wchar_t* name = names.data(); rc == 0 && *name != L'\0'; name += wcslen(name) + 1) {
+      std::printf("%s/\n", narrow(name).c_str());
+    }
+  }
+  config->endSnapshot();
+  if (rc != 0) {
+    std::fprintf(stderr, "kiv config list: could not read section \"%s\" (%d)\n", args.section.c_str(), rc);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 void addConfigCommand(CLI::App& app, int& exitCode) {
-  app.add_subcommand("config", "not available yet")->callback([&exitCode] { exitCode = 1; });
+  auto args = std::make_shared<ConfigArgs>();
+  CLI::App* config = app.add_subcommand("config", "Read and write the configuration store");
+  config->require_subcommand(1);
+
+  CLI::App* get = config->add_subcommand("get", "Print one value; exit 1 when it is missing");
+  get->add_option("SECTION", args->section, "Section, \"/\"-separated (letter case does not matter)")->required();
+  get->add_option("KEY", args->key, "Key (letter case does not matter)")->required();
+  get->callback([&exitCode, args] { exitCode = runGet(*args); });
+
+  CLI::App* set = config->add_subcommand(
+      "set",
+      "Write one value. VALUE is stored as a number when it is a decimal integer that fits 32 bits "
+      "or a 0x-hexadecimal one up to 0xffffffff (kept as that 32-bit pattern, so 0xffffffff reads "
+      "back as -1); otherwise, or with --string, it is stored as text");
+  set->add_option("SECTION", args->section, "Section, \"/\"-separated")->required();
+  set->add_option("KEY", args->key, "Key")->required();
+  set->add_option("VALUE", args->value, "Value")->required();
+  set->add_flag("--string", args->asString, "Store VALUE as text even when it looks like a number");
+  set->callback([&exitCode, args] { exitCode = runSet(*args); });
+
+  CLI::App* list = config->add_subcommand(
+      "list", "Print the values of a section as \"key = value\" lines, then its direct child sections, "
+              "each followed by \"/\"");
+  list->add_option("SECTION", args->section, "Section, \"/\"-separated")->required();
+  list->callback([&exitCode, args] { exitCode = runList(*args); });
 }
 
 }  // namespace kiv::tool
