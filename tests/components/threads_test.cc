@@ -1,0 +1,116 @@
+// Thread objects and in-process locks from TQOSThreadControl: wait returns only after the
+// thread function returned, from any number of waiters, and locks exclude other threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "TQOSServices.h"
+#include "platform/event.h"
+#include "support/kiv_test.h"
+#include "tqNotify/framework/TQptr.h"
+
+using kiv::platform::Event;
+
+namespace {
+
+struct Blocker {
+  Event release{Event::Reset::kManual};
+  std::atomic<bool> started{false};
+  std::atomic<bool> returned{false};
+  ITQOSThread* seenThread = nullptr;
+};
+
+int blockUntilReleased(void* first, void* argument) {
+  auto* blocker = static_cast<Blocker*>(argument);
+  blocker->seenThread = static_cast<ITQOSThread*>(first);
+  blocker->started = true;
+  kiv::platform::waitOne(blocker->release.handle(), kiv::platform::kInfinite);
+  blocker->returned = true;
+  return 0;
+}
+
+class ConcurrencyThreads : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(control_.CreateInstance(L"tqOSServices", "TQOSThreadControl")); }
+
+  TQptr<ITQOSThread> start(Blocker& blocker) {
+    TQptr<ITQOSThread> thread;
+    EXPECT_TRUE(control_->startThread(blockUntilReleased, 0, &blocker, thread.fill()));
+    return thread;
+  }
+
+  TQptr<TQOSThreadControl> control_;
+};
+
+}  // namespace
+
+TEST_F(ConcurrencyThreads, WaitReturnsOnlyAfterTheFunctionReturned) {
+  Blocker blocker;
+  TQptr<ITQOSThread> thread = start(blocker);
+  ASSERT_TRUE(thread);
+  ASSERT_TRUE(kivtest::waitFor([&] { return blocker.started.load(); }));
+  EXPECT_EQ(blocker.seenThread, thread.get());
+
+  // Two waiters at once; each must see the function finished when its wait returns.
+  std::atomic<int> waitsReturned{0};
+  std::atomic<int> waitsBeforeReturn{0};
+  auto waiter = [&] {
+    EXPECT_EQ(thread->wait(), 0);
+    if (!blocker.returned) ++waitsBeforeReturn;
+    ++waitsReturned;
+  };
+  std::thread first(waiter);
+  std::thread second(waiter);
+  EXPECT_EQ(waitsReturned.load(), 0);
+  blocker.release.set();
+  first.join();
+  second.join();
+  EXPECT_EQ(waitsReturned.load(), 2);
+  EXPECT_EQ(waitsBeforeReturn.load(), 0);
+  EXPECT_EQ(thread->wait(), 0);  // again, after the join
+}
+
+TEST_F(ConcurrencyThreads, DroppingTheLastReferenceWhileRunningWaitsForTheFunction) {
+  Blocker blocker;
+  TQptr<ITQOSThread> thread = start(blocker);
+  ASSERT_TRUE(kivtest::waitFor([&] { return blocker.started.load(); }));
+  std::thread releaser([&] { thread.Release(); });
+  blocker.release.set();
+  releaser.join();
+  EXPECT_TRUE(blocker.returned);
+}
+
+TEST_F(ConcurrencyThreads, InProcessLocksAreRecursiveAndExcludeOtherThreads) {
+  TQptr<ITQOSLock> lock;
+  ASSERT_TRUE(control_->createLock(lock.fill()));
+  TQptr<ITQOSLock> mutex;
+  ASSERT_TRUE(control_->createMutex(nullptr, 0, mutex.fill()));
+
+  for (ITQOSLock* object : {lock.get(), mutex.get()}) {
+    ASSERT_EQ(object->lock(), 0);
+    ASSERT_EQ(object->lock(), 0);  // the owner may take it again
+    std::thread other([object] {
+      EXPECT_EQ(object->tryLock(10), static_cast<int>(kiv::platform::kWaitTimeout));
+      EXPECT_NE(object->unlock(), 0);  // not the owner's to give up
+    });
+    other.join();
+    EXPECT_EQ(object->unlock(), 0);
+    EXPECT_EQ(object->unlock(), 0);
+    std::thread taker([object] {
+      EXPECT_EQ(object->tryLock(kiv::platform::kInfinite), 0);
+      EXPECT_EQ(object->unlock(), 0);
+    });
+    taker.join();
+  }
+}
+
+TEST_F(ConcurrencyThreads, HandedOutObjectsAreCountedUntilReleased) {
+  TQptr<ITQOSLock> lock;
+  ASSERT_TRUE(control_->createLock(lock.fill()));
+  HTQMODULE module = control_->GetLibraryHandle();
+  EXPECT_EQ(lock->GetLibraryHandle(), module);
+  EXPECT_EQ(TQFactory_GetInstCount(module), 2);
+  lock.Release();
+  EXPECT_EQ(TQFactory_GetInstCount(module), 1);
+}
