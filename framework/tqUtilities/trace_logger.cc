@@ -41,9 +41,15 @@ std::shared_ptr<spdlog::sinks::sink> fileSink() {
   return nullptr;
 }
 
+// Set while this thread builds the sinks: a trace raised meanwhile (say, a platform
+// problem met while making the log directory) must not wait for the logger it is part of.
+thread_local bool settingUp = false;
+
 spdlog::logger& makeLogger() {
   auto* logger = new spdlog::logger("kiv");  // never destroyed: see the file comment
+  settingUp = true;
   auto file = fileSink();
+  settingUp = false;
   if (file) logger->sinks().push_back(file);
   if (!file || stderrWanted()) logger->sinks().push_back(std::make_shared<spdlog::sinks::stderr_sink_mt>());
   logger->set_pattern(kPattern);
@@ -109,6 +115,11 @@ void writeLine(const wchar_t* source, Kind kind, int level, std::wstring_view te
   line += tagOf(kind, level);
   line += ' ';
   appendEscaped(line, text);
+  if (settingUp) {
+    std::fprintf(stderr, "kiv: %s\n", line.c_str());
+    errno = savedErrno;
+    return;
+  }
   logger().log(spdlogLevel(kind), spdlog::string_view_t(line.data(), line.size()));
   errno = savedErrno;
 }
