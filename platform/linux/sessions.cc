@@ -65,7 +65,8 @@ bool readLogindSession(const char* id, LoginSession& session) {
   char* raw = nullptr;
   if (sd_session_get_class(id, &raw) >= 0) {
     CString sessionClass(raw);
-    if (std::strcmp(sessionClass.get(), "user") != 0) return false;
+    // "user", and the "user-early" / "user-incomplete" variants of newer logind versions.
+    if (std::strncmp(sessionClass.get(), "user", 4) != 0) return false;
   }
   raw = nullptr;
   if (sd_session_get_state(id, &raw) < 0) return false;

@@ -105,12 +105,25 @@ TEST_F(ConcurrencyThreads, InProcessLocksAreRecursiveAndExcludeOtherThreads) {
   }
 }
 
-TEST_F(ConcurrencyThreads, HandedOutObjectsAreCountedUntilReleased) {
-  TQptr<ITQOSLock> lock;
-  ASSERT_TRUE(control_->createLock(lock.fill()));
-  HTQMODULE module = control_->GetLibraryHandle();
-  EXPECT_EQ(lock->GetLibraryHandle(), module);
-  EXPECT_EQ(TQFactory_GetInstCount(module), 2);
-  lock.Release();
-  EXPECT_EQ(TQFactory_GetInstCount(module), 1);
+TEST(ConcurrencyModuleLoads, EveryHandedOutObjectPaysForItsOwnModuleLoad) {
+  auto loaded = [] { return kivtest::readFile("/proc/self/maps").find("libtqOSServices.so") != std::string::npos; };
+  {
+    TQptr<TQOSThreadControl> control;
+    ASSERT_TRUE(control.CreateInstance(L"tqOSServices", "TQOSThreadControl"));
+    const HTQMODULE module = control->GetLibraryHandle();
+    TQptr<ITQOSLock> lock;
+    ASSERT_TRUE(control->createLock(lock.fill()));
+    EXPECT_EQ(lock->GetLibraryHandle(), module);
+    EXPECT_EQ(TQFactory_GetInstCount(module), 2);
+    // The lock's last holder unloads once; the control's own load keeps the module.
+    lock.Release();
+    EXPECT_EQ(TQFactory_GetInstCount(module), 1);
+    ASSERT_TRUE(loaded());
+    ASSERT_TRUE(control->createLock(lock.fill()));
+    control.Release();
+    ASSERT_TRUE(loaded());  // the lock still holds a load
+    EXPECT_EQ(lock->lock(), 0);
+    EXPECT_EQ(lock->unlock(), 0);
+  }
+  EXPECT_FALSE(loaded());
 }
