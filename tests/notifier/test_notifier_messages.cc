@@ -1,0 +1,147 @@
+// Notification messages end to end: sent over the real bus, handled by a live notifier,
+// written to the real units database and reported to a recording host sink.
+#include "notifier/NotifierTest.h"
+
+namespace notifiertest {
+namespace {
+
+UnitInfoW readUnit(const wchar_t* name) {
+  UnitInfoW unit;
+  unit.name = name;
+  TQStringA narrow;
+  narrow.assign_unicode(name);
+  EXPECT_EQ(getUnitExW(&unit, 0xffff), 0) << "unit " << narrow.c_str();
+  return unit;
+}
+
+using MessageTest = NotifierTest;
+
+TEST_F(MessageTest, DockedAndUndockedReportDeviceValues) {
+  start("10.0");
+  EXPECT_EQ(sendToNotifier("<Notification Type=\"Docked\"><Id>4711</Id><Type>dockingDevicePalm</Type></Notification>"), kSmTaken);
+  EXPECT_EQ(sendToNotifier("<Notification Type=\"UnDocked\"><Type>dockingDevicePalm</Type></Notification>"), kSmTaken);
+  ASSERT_TRUE(waitForEvents(2));
+  EXPECT_EQ(sink_.events()[0], (Event{6, L"4711", L"dockingDevicePalm", L""}));
+  EXPECT_EQ(sink_.events()[1], (Event{7, L"dockingDevicePalm", L"", L""}));
+}
+
+TEST_F(MessageTest, LogonOnNt4WritesBothUnitsAndReportsLogonThenSession) {
+  keepShellRunning();
+  setenv("KIV_COMPUTER_NAME", "PC1", 1);
+  start("4.0");
+  EXPECT_EQ(sendToNotifier(logonMessage("Logon", "alice", "CORP", "3")), kSmTaken);
+  ASSERT_TRUE(waitForEvents(2));
+  EXPECT_EQ(sink_.events()[0], (Event{2, L"CORP\\alice", L".|CORP|alice", L"CORP|alice"}));
+  EXPECT_EQ(sink_.events()[1], (Event{8, L"3", L"", L""}));
+
+  const UnitInfoW computerUser = readUnit(L".|CORP|alice");
+  EXPECT_EQ(computerUser.unittype, L"computerUser");
+  EXPECT_EQ(computerUser.executioncontext, L"CORP\\alice");
+  EXPECT_EQ(computerUser.triggable, 1);
+  EXPECT_EQ(computerUser.domain, L"CORP");
+  EXPECT_EQ(computerUser.user, L"alice");
+  EXPECT_EQ(computerUser.localuser, 0);
+  EXPECT_EQ(computerUser.uri, L"winnt://CORP/alice");
+  EXPECT_FALSE(computerUser.homedirectory.empty());
+  const UnitInfoW user = readUnit(L"CORP|alice");
+  EXPECT_EQ(user.unittype, L"User");
+  EXPECT_EQ(user.uri, L"winnt://CORP/alice");
+
+  // The shell watcher now watches the user of this logon.
+  EXPECT_EQ(notifier_->watchedUser, L"alice");
+  EXPECT_EQ(notifier_->watchedUserUnit, L"CORP|alice");
+  EXPECT_EQ(notifier_->watchedComputerUserUnit, L".|CORP|alice");
+}
+
+TEST_F(MessageTest, LocalAccountIsMarkedLocal) {
+  keepShellRunning();
+  setenv("KIV_COMPUTER_NAME", "PC1", 1);
+  start("4.0");
+  sendToNotifier(logonMessage("Logon", "bob", "pc1", "0"));
+  ASSERT_TRUE(waitForEvents(2));
+  EXPECT_EQ(readUnit(L"pc1|bob").localuser, 1);
+}
+
+TEST_F(MessageTest, LogoffOnWindows2000ClearsTriggableInAnyLetterCase) {
+  markWinLogonLibraryInstalled();
+  start("5.0");
+  ASSERT_EQ(notifier_->watchShell, 0);
+  UnitInfoW existing;
+  existing.name = L"CORP|alice";
+  existing.unittype = L"User";
+  existing.triggable = 1;
+  ASSERT_EQ(addUnitW(&existing, kUnitType | kUnitTriggable), 0);
+
+  EXPECT_EQ(sendToNotifier(logonMessage("logoff", "alice", "CORP", "2")), kSmTaken);
+  ASSERT_TRUE(waitForEvents(2));
+  EXPECT_EQ(sink_.events()[0], (Event{3, L"CORP\\alice", L".|CORP|alice", L"CORP|alice"}));
+  EXPECT_EQ(sink_.events()[1], (Event{9, L"2", L"", L""}));
+  const UnitInfoW user = readUnit(L"CORP|alice");
+  EXPECT_EQ(user.triggable, 0);
+  EXPECT_EQ(user.unittype, L"User");  // the rest of the unit is left alone
+  EXPECT_EQ(readUnit(L".|CORP|alice").triggable, 0);  // created with only its triggable value
+}
+
+TEST_F(MessageTest, LogonAndLogoffMessagesAreIgnoredOnLaterVersions) {
+  start("5.1");
+  sendToNotifier(logonMessage("Logon", "alice", "CORP", "3"));
+  sendToNotifier(logonMessage("Logoff", "alice", "CORP", "3"));
+  sendToNotifier("<Notification Type=\"Reboot\"/>");
+  EXPECT_EQ(kivtest::countTrace("Ignoring unknown Logon event notifcation"), 1);
+  EXPECT_EQ(kivtest::countTrace("Ignoring unknown Logoff event notifcation"), 1);
+  EXPECT_EQ(kivtest::countTrace("Ignoring unknown Reboot event notifcation"), 1);
+  EXPECT_TRUE(sink_.events().empty());
+  UnitInfoW unit;
+  unit.name = L"CORP|alice";
+  EXPECT_EQ(getUnitExW(&unit, 0xffff), 5);
+}
+
+TEST_F(MessageTest, CallbackKindsContextAndShutdown) {
+  start("10.0");
+  SmMessage message{0, "<Notification Type=\"Docked\"><Id>1</Id></Notification>"};
+  // Only kind 1 is a message to handle.
+  EXPECT_EQ(onBusMessage(nullptr, nullptr, nullptr, 2, &message, notifier_), kSmTaken);
+  EXPECT_TRUE(sink_.events().empty());
+  shutdown();
+  EXPECT_EQ(sink_.codes(), std::vector<int>{1});
+  EXPECT_EQ(onBusMessage(nullptr, nullptr, nullptr, 1, &message, notifier_), kSmRefused);
+  uint32_t status = 0;
+  EXPECT_EQ(SmSend("tqNotify", message.text, 10, &status, 2000), kSmErrNoListener);
+  EXPECT_EQ(sink_.codes(), std::vector<int>{1});
+}
+
+// Bad input of every kind is traced or dropped; the notifier keeps working afterwards.
+TEST_F(MessageTest, MalformedMessagesAreDroppedWithoutHarm) {
+  markWinLogonLibraryInstalled();
+  start("5.0");
+  const std::string bad[] = {
+      "",
+      "not xml at all",
+      "<Notification Type=\"Docked\"><Id>1</Id>",           // unterminated
+      "<Other Type=\"Docked\"><Id>1</Id></Other>",          // no Notification element
+      "<Notification Type=\"Docked\"><Id>\xff\xfe</Id><Type>\xc3</Type></Notification>",
+      std::string(100000, '<'),
+  };
+  for (const auto& text : bad) EXPECT_EQ(sendToNotifier(text), kSmTaken) << text.substr(0, 40);
+
+  // Missing elements read as empty; odd session numbers are passed on as they came.
+  sendToNotifier("<Notification Type=\"UnDocked\"/>");
+  sendToNotifier(logonMessage("Logoff", "a&amp;b", "&lt;D&gt;", "99999999999999999999"));
+  sendToNotifier(logonMessage("Logoff", "x", "y", "abc"));
+  sendToNotifier("<Notification Type=\"Docked\"><Id>ok</Id><Type>t</Type></Notification>");
+  ASSERT_TRUE(waitForEvents(7));
+  const auto events = sink_.events();
+  ASSERT_EQ(events.size(), 7u);
+  // The invalid UTF-8 message still arrives, with replacement characters.
+  EXPECT_EQ(events[0].code, 6);
+  EXPECT_NE(events[0].s1.find(L'\xFFFD'), std::wstring::npos);
+  EXPECT_EQ(events[1], (Event{7, L"", L"", L""}));
+  EXPECT_EQ(events[2], (Event{3, L"<D>\\a&b", L".|<D>|a&b", L"<D>|a&b"}));
+  EXPECT_EQ(events[3], (Event{9, L"99999999999999999999", L"", L""}));
+  EXPECT_EQ(events[4], (Event{3, L"y\\x", L".|y|x", L"y|x"}));
+  EXPECT_EQ(events[5], (Event{9, L"abc", L"", L""}));
+  EXPECT_EQ(events[6], (Event{6, L"ok", L"t", L""}));
+}
+
+}  // namespace
+}  // namespace notifiertest

@@ -1,0 +1,107 @@
+// Shutdown while messages are being handled or keep arriving: it must finish, report its
+// end once, and leave no callback running or starting afterwards.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "notifier/NotifierTest.h"
+#include "tqNotify/notifier/ProcessState.h"
+
+namespace notifiertest {
+namespace {
+
+const std::string kDocked =
+    "<Notification Type=\"Docked\"><Id>1</Id><Type>dockingDevicePalm</Type></Notification>";
+
+using ShutdownTest = NotifierTest;
+
+uint32_t trySend(const std::string& text, int* result) {
+  uint32_t status = 0xFFFFFFFF;
+  *result = SmSend("tqNotify", text.c_str(), static_cast<uint32_t>(text.size()), &status, 10000);
+  return status;
+}
+
+TEST_F(ShutdownTest, MessageInHandlingFinishesAndLaterOnesAreRefused) {
+  start("10.0");
+  sink_.holdCode(6);
+  std::thread held([] { EXPECT_EQ(sendToNotifier(kDocked), kSmTaken); });
+  ASSERT_TRUE(kivtest::waitFor([&] { return sink_.heldCount() == 1; }));
+
+  std::atomic<bool> shutDown{false};
+  std::thread stopper([&] {
+    shutdown();
+    shutDown = true;
+  });
+  ASSERT_TRUE(kivtest::waitFor([] { return tqnotify::terminating.load() != 0; }));
+
+  // Messages sent now are refused (or find the endpoint gone) and never handled.
+  std::vector<std::thread> burst;
+  for (int i = 0; i < 4; ++i) {
+    burst.emplace_back([] {
+      int result = 0;
+      const uint32_t status = trySend(kDocked, &result);
+      if (result == 0) {
+        EXPECT_EQ(status, kSmRefused);
+      }
+    });
+  }
+  // Shutdown waits for the message in handling.
+  EXPECT_FALSE(shutDown);
+
+  sink_.release();
+  held.join();
+  stopper.join();
+  for (auto& t : burst) t.join();
+  EXPECT_EQ(sink_.codes(), (std::vector<int>{6, 1}));
+  SmMessage message{0, kDocked.c_str()};
+  EXPECT_EQ(onBusMessage(nullptr, nullptr, nullptr, 1, &message, notifier_), kSmRefused);
+  EXPECT_EQ(sink_.codes(), (std::vector<int>{6, 1}));
+}
+
+TEST_F(ShutdownTest, BurstFromSeveralThreadsDuringShutdown) {
+  start("10.0");
+  std::atomic<bool> stopSending{false};
+  std::atomic<int> taken{0};
+  std::vector<std::thread> senders;
+  for (int i = 0; i < 6; ++i) {
+    senders.emplace_back([&] {
+      while (!stopSending) {
+        int result = 0;
+        const uint32_t status = trySend(kDocked, &result);
+        if (result != 0) break;  // the endpoint is gone
+        if (status == kSmTaken) ++taken;
+      }
+    });
+  }
+  ASSERT_TRUE(kivtest::waitFor([&] { return taken >= 20; }));
+  shutdown();
+  const std::size_t atShutdown = sink_.events().size();
+  EXPECT_EQ(sink_.events().back().code, 1);
+  stopSending = true;
+  for (auto& t : senders) t.join();
+
+  const auto codes = sink_.codes();
+  EXPECT_EQ(codes.size(), atShutdown);  // nothing handled after shutdown returned
+  EXPECT_EQ(sink_.count(1), 1);
+  EXPECT_EQ(static_cast<int>(codes.size()) - 1, taken.load());
+}
+
+// On Windows 2000 a logon waits for the session's user; a shutdown cuts that wait short and
+// the logon is still completed and reported before the end.
+TEST_F(ShutdownTest, LogonWaitingForItsUserDuringShutdown) {
+  setenv("KIV_MODULE_PATH", KIV_FAKE_OSSERVICES_DIR, 1);
+  setenv("KIV_FAKE_SESSIONS", (kivtest::home() + "/none").c_str(), 1);
+  const std::string queries = kivtest::home() + "/queries";
+  setenv("KIV_FAKE_QUERY_LOG", queries.c_str(), 1);
+  markWinLogonLibraryInstalled();
+  start("5.0");
+  std::thread logon([] { EXPECT_EQ(sendToNotifier(logonMessage("Logon", "alice", "CORP", "7")), kSmTaken); });
+  // The logon is in its wait once it has asked for the session's user.
+  ASSERT_TRUE(kivtest::waitFor([&] { return !kivtest::readFile(queries).empty(); }));
+  shutdown();
+  logon.join();
+  EXPECT_EQ(sink_.codes(), (std::vector<int>{2, 8, 1}));
+}
+
+}  // namespace
+}  // namespace notifiertest
