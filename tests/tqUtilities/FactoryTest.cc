@@ -2,8 +2,13 @@
 // instance counts, unloading, and modules that cannot be used.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "ITQTrace.h"
+#include "TQOSServices.h"
 #include "support/kiv_test.h"
 #include "test_module.h"
+#include "tqNotify/framework/TQptr.h"
 
 namespace {
 
@@ -120,6 +125,40 @@ TEST_F(Factory, ComponentAccessRefusesNewerVersions) {
   TQUtilities_GetTracerEx(&tracer, 3);
   EXPECT_EQ(tracer, nullptr);
   TQUtilities_GetTracerEx(nullptr, 2);  // no place to put it: nothing happens
+}
+
+bool frameworkModuleLoaded(const std::string& name) {
+  void* handle = dlopen((kivtest::libDir() + "/lib" + name + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle != nullptr) dlclose(handle);
+  return handle != nullptr;
+}
+
+// The framework's own modules are found beside libtqUtilities.so without any setting.
+TEST(ComponentAccess, TracerAndTerminalServicesComeFromTheFrameworkModules) {
+  unsetenv("KIV_MODULE_PATH");
+  if (!std::filesystem::exists(kivtest::libDir() + "/libtqTrace.so") ||
+      !std::filesystem::exists(kivtest::libDir() + "/libtqOSServices.so")) {
+    GTEST_SKIP() << "framework component modules not built";
+  }
+  {
+    TQptr<ITQTrace> tracer;
+    TQUtilities_GetTracerEx(tracer.fill(), -1);
+    ASSERT_TRUE(tracer);
+    EXPECT_EQ(tracer->level(), TQUtilities_GetTraceLevel());
+    tracer->trace(L"tqNotify", 0, L"through the trace object %d", 7);
+    EXPECT_TRUE(kivtest::traced("through the trace object 7"));
+    TQptr<ITQTrace> second;
+    TQUtilities_GetTracerEx(second.fill(), 2);
+    EXPECT_TRUE(second);
+  }
+  EXPECT_FALSE(frameworkModuleLoaded("tqTrace"));
+  {
+    TQptr<TQOSTerminalServices> services;
+    TQUtilities_GetOSTerminalServicesEx(services.fill(), 2);
+    ASSERT_TRUE(services);
+    EXPECT_TRUE(frameworkModuleLoaded("tqOSServices"));
+  }
+  EXPECT_FALSE(frameworkModuleLoaded("tqOSServices"));
 }
 
 }  // namespace
