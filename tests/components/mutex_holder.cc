@@ -1,6 +1,6 @@
 // Helper process for the mutex tests: takes the named mutex given as its argument through
-// the thread-control component, says "busy" on stdout when someone else holds it, "held"
-// once it has it, then waits to be killed.
+// the thread-control component, printing its pid, then "busy" when someone else holds the
+// mutex, then "held" once it has it; then it waits to be killed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +11,8 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
+  std::printf("%d\n", static_cast<int>(getpid()));
+  std::fflush(stdout);
   TQStringW name;
   name.assign_utf8(argv[1]);
   TQptr<TQOSThreadControl> control;
@@ -18,14 +20,11 @@ int main(int argc, char** argv) {
   TQptr<ITQOSLock> mutex;
   if (!control->createMutex(name.c_str(), 5, mutex.fill())) return 4;
   if (mutex->tryLock(0) != 0) {
-    std::fputs("busy\n", stdout);
+    std::puts("busy");
     std::fflush(stdout);
     if (mutex->lock() != 0) return 5;
   }
-  std::fputs("held\n", stdout);
+  std::puts("held");
   std::fflush(stdout);
-  char byte;
-  while (::read(STDIN_FILENO, &byte, 1) > 0) {
-  }
-  return 0;
+  for (;;) pause();
 }

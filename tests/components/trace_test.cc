@@ -24,12 +24,3 @@ TEST(TraceObject, WritesLinesAtOrBelowTheConfiguredLevelOnly) {
   EXPECT_FALSE(kivtest::traced("hidden-at-3"));
   EXPECT_FALSE(kivtest::traced("hidden-at-4"));
 }
-
-TEST(TraceObject, RefusesOtherVersionsAndClasses) {
-  TQptr<ITQTrace> tracer;
-  EXPECT_FALSE(tracer.CreateInstanceV4(L"tqTrace", "ITQTrace"));
-  EXPECT_FALSE(tracer.CreateInstance(L"tqTrace", "ITQTracer"));
-  ASSERT_TRUE(tracer.CreateInstance(L"tqTrace", "itqtrace"));
-  EXPECT_EQ(tracer->CheckVersion(2), 1);
-  EXPECT_EQ(tracer->CheckVersion(1), 0);
-}
