@@ -1,5 +1,8 @@
 // Shutdown while messages are being handled or keep arriving: it must finish, report its
 // end once, and leave no callback running or starting afterwards.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -55,6 +58,43 @@ TEST_F(ShutdownTest, MessageInHandlingFinishesAndLaterOnesAreRefused) {
   EXPECT_EQ(sink_.codes(), (std::vector<int>{6, 1}));
   SmMessage message{0, kDocked.c_str()};
   EXPECT_EQ(onBusMessage(nullptr, nullptr, nullptr, 1, &message, notifier_), kSmRefused);
+  EXPECT_EQ(sink_.codes(), (std::vector<int>{6, 1}));
+}
+
+// True once the thread is asleep in the kernel (here: waiting for the access mutex).
+bool threadBlocked(pid_t tid) {
+  const std::string stat = kivtest::readFile("/proc/self/task/" + std::to_string(tid) + "/stat");
+  const auto end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
+}
+
+// A callback that passed the shutdown test and waits for the access mutex while shutdown
+// begins must give up: neither handle its message nor take the mutex after shutdown.
+TEST_F(ShutdownTest, CallbackWaitingForTheMutexGivesUpOnceShutdownBegins) {
+  start("10.0");
+  sink_.holdCode(6);
+  std::thread holder([] { EXPECT_EQ(sendToNotifier(kDocked), kSmTaken); });
+  ASSERT_TRUE(kivtest::waitFor([&] { return sink_.heldCount() == 1; }));
+
+  std::atomic<pid_t> waiterTid{0};
+  std::atomic<uint32_t> waiterStatus{0};
+  std::thread waiter([&] {
+    waiterTid = static_cast<pid_t>(syscall(SYS_gettid));
+    SmMessage message{0, kDocked.c_str()};
+    // The bus's own origin values are not at hand here, so the message counts as remote;
+    // that is only looked at once the mutex is held.
+    waiterStatus = onBusMessage(nullptr, nullptr, nullptr, 1, &message, notifier_);
+  });
+  ASSERT_TRUE(kivtest::waitFor([&] { return waiterTid != 0 && threadBlocked(waiterTid); }));
+
+  std::thread stopper([&] { shutdown(); });
+  ASSERT_TRUE(kivtest::waitFor([] { return tqnotify::terminating.load() != 0; }));
+  sink_.release();
+  holder.join();
+  stopper.join();
+  waiter.join();
+  EXPECT_EQ(waiterStatus, kSmRefused);
+  EXPECT_EQ(kivtest::countTrace("Ignoring notification from remote machine"), 0);
   EXPECT_EQ(sink_.codes(), (std::vector<int>{6, 1}));
 }
 
