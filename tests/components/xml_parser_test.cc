@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ITQXMLParser.h"
 #include "component_test_util.h"
@@ -56,40 +58,34 @@ std::wstring nested(int depth) {
 
 }  // namespace
 
-TEST_F(XmlParser, LogonMessage) {
-  auto document = parse(
-      L"<Notification Type=\"Logon\">\n"
-      L"  <User>alice</User><Domain>CORP</Domain>\n"
-      L"  <computerUserUnitName>.|CORP|alice</computerUserUnitName>\n"
-      L"  <userUnitName>CORP|alice</userUnitName><sessionID>3</sessionID>\n"
-      L"</Notification>");
-  ASSERT_TRUE(document);
-  EXPECT_EQ(document->selectElement(L"Notification", 0), 0);
-  EXPECT_EQ(attribute(document.get(), L"Type"), "Logon");
-  EXPECT_EQ(value(document.get(), L"User"), "alice");
-  EXPECT_EQ(value(document.get(), L"Domain"), "CORP");
-  EXPECT_EQ(value(document.get(), L"computerUserUnitName"), ".|CORP|alice");
-  EXPECT_EQ(value(document.get(), L"userUnitName"), "CORP|alice");
-  EXPECT_EQ(value(document.get(), L"sessionID"), "3");
-  // Names are exact; what is missing leaves the output untouched.
-  EXPECT_EQ(value(document.get(), L"user"), "<missing>");
-  EXPECT_EQ(attribute(document.get(), L"Domain"), "<missing>");
-}
-
-TEST_F(XmlParser, DockedMessageTellsTheTypeAttributeFromTheTypeElement) {
-  auto docked = parse(L"<Notification Type=\"Docked\"><Id>4711</Id><Type>dockingDevicePalm</Type></Notification>");
-  ASSERT_TRUE(docked);
-  ASSERT_EQ(docked->selectElement(L"Notification", 0), 0);
-  EXPECT_EQ(attribute(docked.get(), L"Type"), "Docked");
-  EXPECT_EQ(value(docked.get(), L"Type"), "dockingDevicePalm");
-  EXPECT_EQ(value(docked.get(), L"Id"), "4711");
-
-  auto undocked = parse(L"<Notification Type=\"UnDocked\"><Type>dockingDevicePalm</Type></Notification>");
-  ASSERT_TRUE(undocked);
-  ASSERT_EQ(undocked->selectElement(L"Notification", 0), 0);
-  EXPECT_EQ(attribute(undocked.get(), L"Type"), "UnDocked");
-  EXPECT_EQ(value(undocked.get(), L"Type"), "dockingDevicePalm");
-  EXPECT_EQ(value(undocked.get(), L"Id"), "<missing>");
+// The three notification shapes; "Type" is an attribute of the selected element for the
+// short query, and the text of a child element of that name for the long one.
+TEST_F(XmlParser, NotificationMessages) {
+  struct Case {
+    const wchar_t* text;
+    std::vector<std::pair<const wchar_t*, std::string>> attributes, values;
+  };
+  const Case cases[] = {
+      {L"<Notification Type=\"Logon\">\n  <User>alice</User><Domain>CORP</Domain>\n"
+       L"  <computerUserUnitName>.|CORP|alice</computerUserUnitName>\n"
+       L"  <userUnitName>CORP|alice</userUnitName><sessionID>3</sessionID>\n</Notification>",
+       {{L"Type", "Logon"}, {L"Domain", "<missing>"}},
+       {{L"User", "alice"}, {L"Domain", "CORP"}, {L"computerUserUnitName", ".|CORP|alice"},
+        {L"userUnitName", "CORP|alice"}, {L"sessionID", "3"}, {L"user", "<missing>"}, {L"Type", "<missing>"}}},
+      {L"<Notification Type=\"Docked\"><Id>4711</Id><Type>dockingDevicePalm</Type></Notification>",
+       {{L"Type", "Docked"}},
+       {{L"Type", "dockingDevicePalm"}, {L"Id", "4711"}}},
+      {L"<Notification Type=\"UnDocked\"><Type>dockingDevicePalm</Type></Notification>",
+       {{L"Type", "UnDocked"}},
+       {{L"Type", "dockingDevicePalm"}, {L"Id", "<missing>"}}},
+  };
+  for (const Case& c : cases) {
+    auto document = parse(c.text);
+    ASSERT_TRUE(document);
+    ASSERT_EQ(document->selectElement(L"Notification", 0), 0);
+    for (const auto& [name, want] : c.attributes) EXPECT_EQ(attribute(document.get(), name), want);
+    for (const auto& [name, want] : c.values) EXPECT_EQ(value(document.get(), name), want);
+  }
 }
 
 TEST_F(XmlParser, SelectionScopesTheQueries) {
