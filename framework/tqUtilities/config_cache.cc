@@ -2,22 +2,29 @@
 #include "framework/tqUtilities/config_cache.h"
 
 namespace kiv::config {
+namespace {
 
-const CachedValue* ConfigCache::Section::find(uint32_t key) const {
+// Units carry about sixteen values; room for them up front saves regrowing.
+constexpr std::size_t kTypicalValues = 16;
+
+}  // namespace
+
+const ConfigCache::Value* ConfigCache::Section::find(uint32_t key) const {
   for (const auto& [number, value] : values_) {
     if (number == key) return &value;
   }
   return nullptr;
 }
 
-void ConfigCache::Section::put(uint32_t key, CachedValue value) {
+void ConfigCache::Section::put(uint32_t key, const Value& value) {
   for (auto& [number, stored] : values_) {
     if (number == key) {
-      stored = std::move(value);
+      stored = value;
       return;
     }
   }
-  values_.emplace_back(key, std::move(value));
+  if (values_.empty()) values_.reserve(kTypicalValues);
+  values_.emplace_back(key, value);
 }
 
 ConfigCache::Section* ConfigCache::find(std::string_view foldedSection) {
@@ -41,8 +48,14 @@ ConfigCache::Section& ConfigCache::add(std::string_view foldedSection) {
   return sections_.emplace(std::string(foldedSection), Section()).first->second;
 }
 
-void ConfigCache::markPrefixLoaded(std::string_view foldedPrefix) {
-  loadedPrefixes_.emplace(foldedPrefix);
+void ConfigCache::markPrefixLoaded(std::string_view foldedPrefix) { loadedPrefixes_.emplace(foldedPrefix); }
+
+ConfigCache::Value ConfigCache::makeText(std::string_view text) {
+  Value value;
+  value.textOffset = static_cast<uint32_t>(texts_.size());
+  value.textLength = static_cast<uint32_t>(text.size());
+  texts_.append(text);
+  return value;
 }
 
 uint32_t ConfigCache::internKey(std::string_view foldedKey) {
@@ -61,6 +74,9 @@ uint32_t ConfigCache::keyNumber(std::string_view foldedKey) const {
 void ConfigCache::clear() {
   sections_.clear();
   loadedPrefixes_.clear();
+  texts_.clear();
+  texts_.shrink_to_fit();
+  ++generation_;
   // Key numbers stay valid across clears; the names are few.
 }
 

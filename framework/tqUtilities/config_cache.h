@@ -12,32 +12,49 @@
 
 namespace kiv::config {
 
-struct CachedValue {
+// A value as the caller sees it; the text stays valid until the store is used again.
+struct ValueView {
   bool isNumber = false;
   int32_t number = 0;
-  std::string text;  // UTF-8, for string values
+  std::string_view text;  // UTF-8, for string values
 };
 
 class ConfigCache {
  public:
+  // A value in memory; its text lives in the cache's text pool, so that reading
+  // thousands of sections does not allocate once per value.
+  struct Value {
+    bool isNumber = false;
+    int32_t number = 0;
+    uint32_t textOffset = 0;
+    uint32_t textLength = 0;
+  };
+
   // Every value of one section; a section holds few values, so a short vector searched
   // by interned key number beats a map.
   class Section {
    public:
-    const CachedValue* find(uint32_t key) const;
-    void put(uint32_t key, CachedValue value);
+    const Value* find(uint32_t key) const;
+    void put(uint32_t key, const Value& value);
 
    private:
-    std::vector<std::pair<uint32_t, CachedValue>> values_;
+    std::vector<std::pair<uint32_t, Value>> values_;
   };
 
-  // The section in memory, or null when it was never read (see knownEmpty).
+  // The section in memory, or null when it was never read (see knownEmpty). Pointers stay
+  // valid until clear(), which changes generation().
   Section* find(std::string_view foldedSection);
   // Whether a section that is not in memory lies below a prefix read in bulk, and so has
   // no values at all.
   bool knownEmpty(std::string_view foldedSection) const;
   Section& add(std::string_view foldedSection);
   void markPrefixLoaded(std::string_view foldedPrefix);
+
+  Value makeText(std::string_view text);
+  static Value makeNumber(int32_t number) { return Value{true, number, 0, 0}; }
+  ValueView view(const Value& value) const {
+    return {value.isNumber, value.number, std::string_view(texts_).substr(value.textOffset, value.textLength)};
+  }
 
   // The number that stands for a folded key name; keys repeat across thousands of
   // sections, so each name is stored once.
@@ -47,6 +64,8 @@ class ConfigCache {
   static constexpr uint32_t kNoKey = UINT32_MAX;
 
   std::size_t sectionCount() const { return sections_.size(); }
+  std::size_t textBytes() const { return texts_.size(); }
+  uint64_t generation() const { return generation_; }
   void clear();
 
  private:
@@ -59,6 +78,8 @@ class ConfigCache {
   std::unordered_map<std::string, Section, Hash, Equal> sections_;
   std::unordered_set<std::string, Hash, Equal> loadedPrefixes_;
   std::unordered_map<std::string, uint32_t, Hash, Equal> keys_;
+  std::string texts_;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace kiv::config

@@ -63,10 +63,10 @@ class ConfigObject final : public ITQConfig {
   }
 
   int getStringW(const wchar_t* section, const wchar_t* key, wchar_t* buffer, uint32_t* size, int) override {
-    const CachedValue* value = nullptr;
+    ValueView value;
     if (const int rc = find(section, key, size, &value); rc != 0) return rc;
-    const std::string number = value->isNumber ? numberText(value->number) : std::string();
-    const std::string_view text = value->isNumber ? std::string_view(number) : std::string_view(value->text);
+    const std::string number = value.isNumber ? numberText(value.number) : std::string();
+    const std::string_view text = value.isNumber ? std::string_view(number) : value.text;
     const std::size_t length = wideLength(text);
     if (buffer == nullptr || *size < length + 1) {
       *size = static_cast<uint32_t>(length + 1);
@@ -81,9 +81,9 @@ class ConfigObject final : public ITQConfig {
   int getStringA(const char* section, const char* key, char* buffer, uint32_t* size, int) override {
     if (section == nullptr || key == nullptr) return kTQConfigNotFound;
     const std::wstring wideSection = toWide(section), wideKey = toWide(key);
-    const CachedValue* value = nullptr;
+    ValueView value;
     if (const int rc = find(wideSection.c_str(), wideKey.c_str(), size, &value); rc != 0) return rc;
-    const std::string text = value->isNumber ? numberText(value->number) : value->text;
+    const std::string text = value.isNumber ? numberText(value.number) : std::string(value.text);
     if (buffer == nullptr || *size < text.size() + 1) {
       *size = static_cast<uint32_t>(text.size() + 1);
       return kTQConfigMoreData;
@@ -94,9 +94,9 @@ class ConfigObject final : public ITQConfig {
   }
 
   int getNumber(const wchar_t* section, const wchar_t* key, int32_t* number, int) override {
-    const CachedValue* value = nullptr;
+    ValueView value;
     if (const int rc = find(section, key, number, &value); rc != 0) return rc;
-    const std::optional<int32_t> parsed = value->isNumber ? value->number : parseNumber(value->text);
+    const std::optional<int32_t> parsed = value.isNumber ? value.number : parseNumber(value.text);
     if (!parsed) return kTQConfigNotFound;
     *number = *parsed;
     return 0;
@@ -135,7 +135,7 @@ class ConfigObject final : public ITQConfig {
 
  private:
   template <class Out>
-  static int find(const wchar_t* section, const wchar_t* key, Out* out, const CachedValue** value) {
+  static int find(const wchar_t* section, const wchar_t* key, Out* out, ValueView* value) {
     if (section == nullptr || key == nullptr || out == nullptr) return kTQConfigNotFound;
     ConfigStore* store = ConfigStore::forThisThread();
     if (store == nullptr) return kTQConfigUnavailable;

@@ -2,7 +2,10 @@
 // SQLite, snapshots held as one read transaction.
 #include "framework/tqUtilities/config_store.h"
 
+#include <pthread.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <unordered_set>
 
@@ -18,6 +21,7 @@ namespace {
 constexpr std::size_t kMaxCachedSections = 4096;
 // An enumeration may have read every unit into memory; that much is not kept afterwards.
 constexpr std::size_t kKeptAfterSnapshot = 256;
+constexpr std::size_t kMaxCachedTextBytes = 8u << 20;
 
 constexpr int kText = 0;
 constexpr int kNumber = 1;
@@ -98,12 +102,25 @@ int enableWal(sqlite3* db) {
   return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
 }
 
+// The process id, kept current across fork without a system call on every use.
+std::atomic<pid_t> currentPid{0};
+
+pid_t processId() {
+  static const bool registered = [] {
+    currentPid = getpid();
+    pthread_atfork(nullptr, nullptr, [] { currentPid = getpid(); });
+    return true;
+  }();
+  (void)registered;
+  return currentPid.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::string* error) {
   std::unique_ptr<ConfigStore> store(new ConfigStore);
   store->path_ = path;
-  store->owner_ = getpid();
+  store->owner_ = processId();
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
@@ -157,7 +174,7 @@ ConfigStore* ConfigStore::forThisThread() {
   thread_local std::unique_ptr<ConfigStore> store;
   // A connection inherited through fork belongs to the parent: using or closing it here
   // could disturb the parent's locks, so the child leaves it alone and opens its own.
-  if (store != nullptr && store->owner_ != getpid()) (void)store.release();
+  if (store != nullptr && store->owner_ != processId()) (void)store.release();
   if (store != nullptr) return store.get();
   std::string error;
   const std::string home = kiv::platform::kivHome(&error);
@@ -202,14 +219,10 @@ int ConfigStore::loadRows(Statement::Use& use) {
       current = &cache_.add(section);
       currentName = section;
     }
-    CachedValue value;
-    value.isNumber = use.number(2) == kNumber;
-    if (value.isNumber) {
-      value.number = static_cast<int32_t>(use.number(4));
-    } else {
-      value.text = use.text(3);
-    }
-    current->put(cache_.internKey(use.text(1)), std::move(value));
+    const ConfigCache::Value value = use.number(2) == kNumber
+                                         ? ConfigCache::makeNumber(static_cast<int32_t>(use.number(4)))
+                                         : cache_.makeText(use.text(3));
+    current->put(cache_.internKey(use.text(1)), value);
   }
   return rc == SQLITE_DONE ? 0 : failure(rc);
 }
@@ -238,44 +251,50 @@ int ConfigStore::loadBelow(const std::string& foldedPrefix) {
   return rc;
 }
 
-int ConfigStore::read(std::wstring_view section, std::wstring_view key, const CachedValue** value) {
+ConfigCache::Section* ConfigStore::findSection(std::wstring_view section) {
+  if (lastGeneration_ == cache_.generation() && section == lastSection_) return lastFound_;
   foldUtf8Into(section, foldedSection_);
-  foldUtf8Into(key, foldedKey_);
-  if (snapshotDepth_ == 0 && !refreshIfChanged()) return failure(sqlite3_errcode(db_.get()));
   ConfigCache::Section* found = cache_.find(foldedSection_);
   if (found == nullptr) {
-    if (cache_.knownEmpty(foldedSection_)) return kTQConfigNotFound;
+    if (cache_.knownEmpty(foldedSection_)) return nullptr;
     // Inside a snapshot the siblings are read too: an enumeration visits them all next.
     const int rc = snapshotDepth_ > 0 ? loadBelow(parentPrefix(foldedSection_)) : loadSection(foldedSection_);
-    if (rc != 0) return rc;
+    if (rc != 0) return nullptr;
     found = cache_.find(foldedSection_);
-    if (found == nullptr) return kTQConfigNotFound;
+    if (found == nullptr) return nullptr;
   }
+  lastSection_.assign(section);
+  lastFound_ = found;
+  lastGeneration_ = cache_.generation();
+  return found;
+}
+
+int ConfigStore::read(std::wstring_view section, std::wstring_view key, ValueView* value) {
+  if (snapshotDepth_ == 0 && !refreshIfChanged()) return failure(sqlite3_errcode(db_.get()));
+  const ConfigCache::Section* found = findSection(section);
+  if (found == nullptr) return kTQConfigNotFound;
+  foldUtf8Into(key, foldedKey_);
   const uint32_t keyNumber = cache_.keyNumber(foldedKey_);
-  const CachedValue* stored = keyNumber == ConfigCache::kNoKey ? nullptr : found->find(keyNumber);
+  const ConfigCache::Value* stored = keyNumber == ConfigCache::kNoKey ? nullptr : found->find(keyNumber);
   if (stored == nullptr) return kTQConfigNotFound;
-  *value = stored;
+  *value = cache_.view(*stored);
   return 0;
 }
 
 int ConfigStore::writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text) {
-  CachedValue value;
-  value.text = toUtf8(text);
-  return write(section, key, std::move(value));
+  return write(section, key, false, 0, toUtf8(text));
 }
 
 int ConfigStore::writeNumber(std::wstring_view section, std::wstring_view key, int32_t number) {
-  CachedValue value;
-  value.isNumber = true;
-  value.number = number;
-  return write(section, key, std::move(value));
+  return write(section, key, true, number, {});
 }
 
 // Writes are one statement each, so they commit on their own. A snapshot's read
 // transaction cannot be turned into a write once others have written, so it is ended
 // around the write and started again: the snapshot then shows the store as of just after
 // this write, and memory is dropped if anyone else wrote in between.
-int ConfigStore::write(std::wstring_view section, std::wstring_view key, CachedValue value) {
+int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool isNumber, int32_t number,
+                       std::string_view text) {
   foldUtf8Into(section, foldedSection_);
   foldUtf8Into(key, foldedKey_);
   if (snapshotDepth_ > 0) execute(db_.get(), "COMMIT");
@@ -286,12 +305,12 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, CachedV
     use.bind(2, foldedKey_);
     use.bind(3, toUtf8(section));
     use.bind(4, toUtf8(key));
-    use.bind(5, int64_t{value.isNumber ? kNumber : kText});
-    if (value.isNumber) {
+    use.bind(5, int64_t{isNumber ? kNumber : kText});
+    if (isNumber) {
       use.bindNull(6);
-      use.bind(7, int64_t{value.number});
+      use.bind(7, int64_t{number});
     } else {
-      use.bind(6, value.text);
+      use.bind(6, text);
       use.bindNull(7);
     }
     rc = use.step();
@@ -301,9 +320,14 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, CachedV
     cachedVersion_ = -1;
   }
   if (rc != SQLITE_DONE) return failure(rc);
+  // Texts written through accumulate in memory; a process that only writes starts afresh
+  // now and then.
+  if (cache_.textBytes() > kMaxCachedTextBytes) cache_.clear();
   ConfigCache::Section* cached = cache_.find(foldedSection_);
   if (cached == nullptr && cache_.knownEmpty(foldedSection_)) cached = &cache_.add(foldedSection_);
-  if (cached != nullptr) cached->put(cache_.internKey(foldedKey_), std::move(value));
+  if (cached != nullptr) {
+    cached->put(cache_.internKey(foldedKey_), isNumber ? ConfigCache::makeNumber(number) : cache_.makeText(text));
+  }
   return 0;
 }
 

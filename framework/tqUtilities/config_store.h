@@ -26,8 +26,8 @@ class ConfigStore {
   static std::unique_ptr<ConfigStore> open(const std::string& path, std::string* error);
   ~ConfigStore();
 
-  // The value, valid until the next call on this store.
-  int read(std::wstring_view section, std::wstring_view key, const CachedValue** value);
+  // The value; its text is valid until the next call on this store.
+  int read(std::wstring_view section, std::wstring_view key, ValueView* value);
   int writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text);
   int writeNumber(std::wstring_view section, std::wstring_view key, int32_t number);
 
@@ -46,7 +46,9 @@ class ConfigStore {
  private:
   ConfigStore() = default;
   bool prepareStatements();
-  int write(std::wstring_view section, std::wstring_view key, CachedValue value);
+  int write(std::wstring_view section, std::wstring_view key, bool isNumber, int32_t number,
+            std::string_view text);
+  ConfigCache::Section* findSection(std::wstring_view section);
   bool refreshIfChanged();
   int loadSection(const std::string& foldedSection);
   int loadBelow(const std::string& foldedPrefix);
@@ -62,6 +64,11 @@ class ConfigStore {
   int64_t cachedVersion_ = -1;
   int snapshotDepth_ = 0;
   std::string foldedSection_, foldedKey_;  // scratch, to avoid allocating per read
+  // The units code reads many keys of one section in a row: the last section looked up
+  // is remembered with its folded name, while the cache generation stays the same.
+  std::wstring lastSection_;
+  ConfigCache::Section* lastFound_ = nullptr;
+  uint64_t lastGeneration_ = UINT64_MAX;
 };
 
 }  // namespace kiv::config

@@ -123,12 +123,21 @@ std::wstring toWide(std::string_view utf8) {
 
 std::size_t wideLength(std::string_view utf8) {
   std::size_t count = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++count) decodeUtf8(utf8, i);
+  for (std::size_t i = 0; i < utf8.size(); ++count) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      ++i;
+    } else {
+      decodeUtf8(utf8, i);
+    }
+  }
   return count;
 }
 
 void widenInto(std::string_view utf8, wchar_t* out) {
-  for (std::size_t i = 0; i < utf8.size();) *out++ = static_cast<wchar_t>(decodeUtf8(utf8, i));
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    *out++ = byte < 0x80 ? static_cast<wchar_t>(utf8[i++]) : static_cast<wchar_t>(decodeUtf8(utf8, i));
+  }
 }
 
 void foldInto(std::wstring_view name, std::wstring& out) {
@@ -137,8 +146,15 @@ void foldInto(std::wstring_view name, std::wstring& out) {
 }
 
 void foldUtf8Into(std::wstring_view name, std::string& out) {
-  out.clear();
-  for (wchar_t c : name) appendUtf8(out, static_cast<char32_t>(foldChar(c)));
+  // Names are nearly always ASCII: that part is written in place, the rest encoded.
+  out.resize(name.size());
+  std::size_t i = 0;
+  for (; i < name.size() && static_cast<uint32_t>(name[i]) < 0x80; ++i) {
+    const wchar_t c = name[i];
+    out[i] = static_cast<char>(c >= L'A' && c <= L'Z' ? c + 32 : c);
+  }
+  out.resize(i);
+  for (; i < name.size(); ++i) appendUtf8(out, static_cast<char32_t>(foldChar(name[i])));
 }
 
 std::wstring fold(std::wstring_view name) {
