@@ -1,0 +1,66 @@
+// The TCP listener for other machines: started only when configured, and what arrives
+// there is flagged as not local.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ITQConfig.h"
+#include "support/kiv_test.h"
+#include "tests/bus/BusTestEndpoint.h"
+#include "tqUtilities.h"
+
+namespace {
+
+void configureListener(const wchar_t* address) {
+  ITQConfig* config = nullptr;
+  TQUtilities_GetConfigEx(&config, -1);
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", address, 0), 0);
+  config->Release();
+}
+
+// The address the listener reported when it started.
+std::string listenerAddress() {
+  const std::string marker = "TCP listener on ";
+  for (const auto& line : kivtest::traceLines()) {
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) continue;
+    std::string address = line.substr(at + marker.size());
+    return address.substr(0, address.find_first_of(" \r\n"));
+  }
+  return {};
+}
+
+}  // namespace
+
+TEST(BusTcp, NoListenerUnlessConfigured) {
+  bustest::TestEndpoint endpoint("busNoTcp");
+  ASSERT_EQ(endpoint.openResult(), 0);
+  EXPECT_EQ(listenerAddress(), "");
+}
+
+TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
+  configureListener(L"tcp://127.0.0.1:0");
+  bustest::TestEndpoint endpoint("busRemote", [](const bustest::Received& got) -> uint32_t {
+    return got.isLocal == 0 ? kSmRefused : kSmTaken;
+  });
+  ASSERT_EQ(endpoint.openResult(), 0);
+  const std::string address = listenerAddress();
+  ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+
+  const std::string text = "<Notification Type=\"Docked\"/>";
+  uint32_t status = 0;
+  ASSERT_EQ(SmSendTo(address.c_str(), "busRemote", text.data(), text.size(), &status, 20000), 0);
+  EXPECT_EQ(status, kSmRefused);
+  ASSERT_EQ(bustest::send("busRemote", text, &status), 0);
+  EXPECT_EQ(status, kSmTaken);
+
+  const auto received = endpoint.received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].isLocal, 0);
+  EXPECT_EQ(received[0].text, text);
+  EXPECT_EQ(received[1].isLocal, 1);
+
+  EXPECT_EQ(SmSendTo(address.c_str(), "notOpenHere", text.data(), text.size(), &status, 20000),
+            kSmErrNoListener);
+}
