@@ -90,7 +90,9 @@ int enumerateUnitsExW(UnitInfoW** list, uint32_t typeMask, uint32_t fieldMask) {
       scratch.name = name.c_str();
       if (readUnit(store, scratch, kUnitType) != 0) continue;
       if (!typeSelected(scratch.unittype, typeMask)) continue;
-      readUnit(store, scratch, fieldMask);
+      // Home directory and type were just read from the same snapshot; reading them again
+      // could not change the record.
+      readUnitFields(store, scratch, fieldMask);
       auto* record = new UnitInfoW;
       copyFields(scratch, *record);
       record->next = head;

@@ -38,6 +38,13 @@ void readField(ITQConfig& config, const TQStringW& section, const UnitFieldSpec&
   config.getNumber(section, spec.readKey, &(unit.*spec.number), 0);
 }
 
+// Every selected field but the type, lowest bit first.
+void readFields(ITQConfig& config, const TQStringW& section, UnitInfoW& unit, uint32_t mask) {
+  for (const UnitFieldSpec& spec : kUnitFields) {
+    if (spec.bit != kUnitType && (mask & spec.bit)) readField(config, section, spec, unit);
+  }
+}
+
 }  // namespace
 
 void traceForeignComputerUnit(const wchar_t* function, const TQStringW& name) {
@@ -60,10 +67,12 @@ int readUnit(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
       return 5;
     }
   }
-  for (const UnitFieldSpec& spec : kUnitFields) {
-    if (spec.bit != kUnitType && (mask & spec.bit)) readField(config, section, spec, unit);
-  }
+  readFields(config, section, unit, mask);
   return 0;
+}
+
+void readUnitFields(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
+  readFields(config, unitSectionName(unit.name), unit, mask);
 }
 
 int getUnitExW(UnitInfoW* unit, uint32_t mask) {
