@@ -60,7 +60,7 @@ bool validName(const std::string& name) {
 }
 
 // Opens the library file; null with the failure traced.
-HTQMODULE open(const std::string& name, const std::string& path) {
+HTQMODULE openModule(const std::string& name, const std::string& path) {
   HTQMODULE handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();
@@ -91,7 +91,7 @@ HTQMODULE loadModule(const std::wstring& wideName) {
     return nullptr;
   }
   std::lock_guard loading(table().loading);
-  HTQMODULE handle = open(name, path);
+  HTQMODULE handle = openModule(name, path);
   if (handle == nullptr) return nullptr;
   {
     std::lock_guard lock(table().counts);

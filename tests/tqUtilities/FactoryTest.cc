@@ -111,15 +111,6 @@ TEST_F(Factory, DisplayErrorTracesAndPrintsTheSameLine) {
   EXPECT_TRUE(kivtest::traced("libtqNotify.so: CheckVersion: caller requires interface version 3"));
 }
 
-TEST_F(Factory, DebugFlagFollowsTheSetting) {
-  setenv("KIV_DEBUG", "1", 1);
-  EXPECT_NE(TQFactory_GetMaxDebug(), 0);
-  setenv("KIV_DEBUG", "0", 1);
-  EXPECT_EQ(TQFactory_GetMaxDebug(), 0);
-  unsetenv("KIV_DEBUG");
-  EXPECT_EQ(TQFactory_GetMaxDebug(), 0);
-}
-
 TEST_F(Factory, ComponentAccessRefusesNewerVersions) {
   ITQTrace* tracer = reinterpret_cast<ITQTrace*>(1);
   TQUtilities_GetTracerEx(&tracer, 3);

@@ -91,13 +91,4 @@ TEST(Formatter, UnknownOrBrokenSpecifiersAreCopiedThrough) {
   EXPECT_TRUE(empty.empty());
 }
 
-TEST(Formatter, FormatReplacesTheContent) {
-  TQStringW text(L"old");
-  text.format(L"%d", 1);
-  EXPECT_EQ(text, L"1");
-  TQStringA narrowText("old");
-  narrowText.format("%s", "new");
-  EXPECT_EQ(narrowText, "new");
-}
-
 }  // namespace

@@ -40,12 +40,6 @@ TEST(Utilities, RootFileNameWorksInPlaceAndRespectsCapacity) {
   EXPECT_EQ(TQUtilities_GetRootFileNameFromPathW(nullptr, out, 260), 0);
 }
 
-TEST(Utilities, TickCountAdvancesWithSleep) {
-  const uint32_t start = TQUtilities_GetTickCount();
-  TQUtilities_Sleep(20);
-  EXPECT_GE(static_cast<uint32_t>(TQUtilities_GetTickCount() - start), 20u);
-}
-
 TEST(Utilities, CriticalSectionIsReentrantAndExcludesOtherThreads) {
   TQ_CRITICAL_SECTION section;
   TQPorting_InitializeCriticalSection(&section);
