@@ -1,5 +1,6 @@
 // The KIV_HOME root and directories below it, created on demand with owner-only access.
 #include "platform/home.h"
+#include "platform/linux/home_path.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -70,15 +71,24 @@ bool ensureBelow(const std::string& base, const std::string& relative, unsigned 
 
 }  // namespace
 
-std::string kivHome(std::string* error) {
+namespace detail {
+
+std::string configuredHome() {
   std::string home = fromEnvironment("KIV_HOME");
   if (home.empty()) home = defaultHome();
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return home;
+}
+
+}  // namespace detail
+
+std::string kivHome(std::string* error) {
+  const std::string home = detail::configuredHome();
   if (home.empty()) {
     setError(error, "no KIV_HOME is set and the user's home directory is unknown");
     errno = ENOENT;
     return "";
   }
-  while (home.size() > 1 && home.back() == '/') home.pop_back();
   // Missing parents (~/.local/state) are made private as well.
   const bool absolute = home[0] == '/';
   if (!ensureBelow(absolute ? "" : ".", absolute ? home.substr(1) : home, 0700, error, true)) return "";

@@ -7,6 +7,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/home.h"
+#include "platform/linux/home_path.h"
 #include "platform/registry.h"
 
 namespace kiv::platform::detail {
@@ -105,7 +106,7 @@ void RegistryDb::close() {
 
 long RegistryDb::fail(int code, const std::string& what) {
   const char* detail = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
-  reportProblem("registry: " + path_ + " " + what + ": " + detail);
+  pendingReport_ = "registry: " + path_ + " " + what + ": " + detail;
   const int primary = code & 0xFF;
   // Start over on the next call: the file may have been repaired or replaced meanwhile.
   close();
@@ -119,14 +120,15 @@ long RegistryDb::execute(const char* sql) {
 }
 
 long RegistryDb::ensureOpen() {
+  // The usual case costs no file-system calls: the root has not moved since the last call.
+  if (db_ != nullptr && configuredHome() + "/registry.db" == path_) return kErrorSuccess;
   std::string error;
   const std::string home = kivHome(&error);
   if (home.empty()) {
-    reportProblem("registry: " + error);
+    pendingReport_ = "registry: " + error;
     return kErrorRegistryIo;
   }
   const std::string path = home + "/registry.db";
-  if (db_ != nullptr && path == path_) return kErrorSuccess;
   close();
   path_ = path;
   const int rc = sqlite3_open_v2(path.c_str(), &db_,
@@ -152,14 +154,24 @@ Statement RegistryDb::prepare(const char* sql) {
 int64_t RegistryDb::changes() const { return sqlite3_changes64(db_); }
 
 long RegistryDb::run(const std::function<long(RegistryDb&)>& body) {
-  std::lock_guard held(registryLock());
-  RegistryDb& db = instance();
-  if (long result = db.ensureOpen()) return result;
-  try {
-    return body(db);
-  } catch (const StepFailed& failure) {
-    return db.fail(failure.code, describe(failure.code));
+  long result = kErrorSuccess;
+  std::string report;
+  {
+    std::lock_guard held(registryLock());
+    RegistryDb& db = instance();
+    result = db.ensureOpen();
+    if (result == kErrorSuccess) {
+      try {
+        result = body(db);
+      } catch (const StepFailed& failure) {
+        result = db.fail(failure.code, describe(failure.code));
+      }
+    }
+    report.swap(db.pendingReport_);
   }
+  // Reported outside the lock: the problem sink may well use the registry itself.
+  if (!report.empty()) reportProblem(report);
+  return result;
 }
 
 long RegistryDb::write(const std::function<long(RegistryDb&)>& body) {

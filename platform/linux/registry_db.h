@@ -65,6 +65,7 @@ class RegistryDb {
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::string pendingReport_;  // a failure to report once the lock is released
   std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
 };
 

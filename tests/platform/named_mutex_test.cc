@@ -107,11 +107,11 @@ class Holder {
   explicit Holder(const char* name) {
     int fds[2];
     if (pipe(fds) != 0) return;
-    const std::string program = kivtest::binDir() + "/platform_lock_holder";
+    const std::string program = kivtest::binDir() + "/platform_helper";
     pid_ = fork();
     if (pid_ == 0) {
       dup2(fds[1], 1);
-      execl(program.c_str(), program.c_str(), name, static_cast<char*>(nullptr));
+      execl(program.c_str(), program.c_str(), "lock", name, static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);

@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "support/kiv_test.h"
 
 namespace kiv::platform {
 namespace {
@@ -211,6 +213,28 @@ TEST(Registry, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(RegEnumValueW(key.handle, 49, name, &length), kErrorSuccess);
   length = 8;
   EXPECT_EQ(RegEnumValueW(key.handle, 50, name, &length), kErrorNoMoreItems);
+}
+
+// Several processes writing at once: each waits its turn, and every value arrives.
+TEST(Registry, ProcessesShareTheFile) {
+  std::vector<std::unique_ptr<Process>> writers;
+  const std::string helper = kivtest::binDir() + "/platform_helper";
+  for (int p = 0; p < 4; ++p) {
+    const std::string command = helper + " registry w" + std::to_string(p) + " 40";
+    writers.push_back(Process::startHidden(std::wstring(command.begin(), command.end())));
+    ASSERT_TRUE(writers.back());
+  }
+  for (auto& writer : writers) ASSERT_EQ(writer->wait(60000), kWaitObject0);
+  for (int p = 0; p < 4; ++p) {
+    Key key;
+    const std::wstring path = L"software\\multi\\W" + std::to_wstring(p);
+    ASSERT_EQ(RegOpenKeyW(kHKeyLocalMachine, path.c_str(), key.out()), kErrorSuccess);
+    wchar_t name[8];
+    uint32_t length = 8;
+    EXPECT_EQ(RegEnumValueW(key.handle, 39, name, &length), kErrorSuccess) << p;
+    length = 8;
+    EXPECT_EQ(RegEnumValueW(key.handle, 40, name, &length), kErrorNoMoreItems) << p;
+  }
 }
 
 }  // namespace

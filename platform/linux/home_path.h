@@ -1,0 +1,12 @@
+// The configured root directory without touching the file system, for callers that only
+// need to notice whether it changed.
+#pragma once
+
+#include <string>
+
+namespace kiv::platform::detail {
+
+// KIV_HOME or the default root; empty when neither can be worked out.
+std::string configuredHome();
+
+}  // namespace kiv::platform::detail
