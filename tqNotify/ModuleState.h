@@ -1,5 +1,7 @@
 // The state this module keeps once per load: the library handle the host gave TQInit, the
 // module's file name, the factory's debug flag and the lock that guards reference counts.
+// The instance handle saved when the library is loaded lives with the registration, its
+// only user (tqNotify/registration/InstanceHandle.h).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,8 @@
 // Notification messages end to end: sent over the real bus, handled by a live notifier,
 // written to the real units database and reported to a recording host sink.
+#include <cctype>
+
+#include "ITQConfig.h"
 #include "notifier/NotifierTest.h"
 
 namespace notifiertest {
@@ -108,6 +111,33 @@ TEST_F(MessageTest, CallbackKindsContextAndShutdown) {
   uint32_t status = 0;
   EXPECT_EQ(SmSend("tqNotify", message.text, 10, &status, 2000), kSmErrNoListener);
   EXPECT_EQ(sink_.codes(), std::vector<int>{1});
+}
+
+// A message that comes over the TCP listener from another machine is only traced.
+TEST_F(MessageTest, RemoteMessageIsIgnoredWithItsTrace) {
+  {
+    TQptr<ITQConfig> config;
+    TQUtilities_GetConfigEx(config.fill(), -1);
+    ASSERT_TRUE(config);
+    ASSERT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
+  }
+  start("10.0");
+  std::string address;
+  for (const auto& line : kivtest::traceLines()) {
+    const auto at = line.find("TCP listener on ");
+    if (at != std::string::npos) address = line.substr(at + 16);
+  }
+  ASSERT_FALSE(address.empty());
+  while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
+  const std::string text = "<Notification Type=\"Docked\"><Id>1</Id><Type>t</Type></Notification>";
+  uint32_t status = 0xFFFFFFFF;
+  ASSERT_EQ(SmSendTo(address.c_str(), "tqNotify", text.c_str(), static_cast<uint32_t>(text.size()), &status, 20000), 0);
+  EXPECT_EQ(status, kSmTaken);
+  EXPECT_EQ(kivtest::countTrace("Ignoring notification from remote machine"), 1);
+  EXPECT_TRUE(sink_.events().empty());
+  // The same message from this machine is handled.
+  EXPECT_EQ(sendToNotifier(text), kSmTaken);
+  EXPECT_EQ(sink_.codes(), std::vector<int>{6});
 }
 
 // Bad input of every kind is traced or dropped; the notifier keeps working afterwards.
