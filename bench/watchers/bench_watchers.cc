@@ -1,0 +1,188 @@
+// How long after an address change the host hears code 5 from the IP change monitor
+// (no script configured), measured in a network namespace of its own beside the time the
+// bare netlink notification of the same change takes to arrive. Needs root.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <linux/if_addr.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "ITQEventSink.h"
+#include "ITQPlugin.h"
+#include "platform/address_change.h"
+#include "tqUtilities.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Counts code-5 reports and stamps the latest one.
+class TimingSink : public ITQEventSink {
+ public:
+  bool OnEventA(int, void*, const TQStringA&, const TQStringA&, const TQStringA&) override { return true; }
+  bool OnEventW(int code, void*, const TQStringW&, const TQStringW&, const TQStringW&) override {
+    if (code != 5) return true;
+    std::lock_guard guard(lock_);
+    ++reports_;
+    last_ = Clock::now();
+    changed_.notify_all();
+    return true;
+  }
+  // The time of report number `count`, or nothing after five seconds.
+  std::optional<Clock::time_point> waitForReport(int count) {
+    std::unique_lock guard(lock_);
+    if (!changed_.wait_for(guard, std::chrono::seconds(5), [&] { return reports_ >= count; })) return std::nullopt;
+    return last_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int reports_ = 0;
+  Clock::time_point last_;
+};
+
+// Adds or removes 10.203.0.1/32 on "lo" with one rtnetlink request.
+bool changeAddress(int fd, bool add) {
+  struct {
+    nlmsghdr header;
+    ifaddrmsg address;
+    char attributes[64];
+  } request{};
+  request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+  request.header.nlmsg_type = add ? RTM_NEWADDR : RTM_DELADDR;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK | (add ? NLM_F_CREATE | NLM_F_EXCL : 0);
+  request.address.ifa_family = AF_INET;
+  request.address.ifa_prefixlen = 32;
+  request.address.ifa_index = if_nametoindex("lo");
+  in_addr value{};
+  inet_pton(AF_INET, "10.203.0.1", &value);
+  for (unsigned short type : {IFA_LOCAL, IFA_ADDRESS}) {
+    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + NLMSG_ALIGN(request.header.nlmsg_len));
+    attribute->rta_type = type;
+    attribute->rta_len = RTA_LENGTH(sizeof value);
+    std::memcpy(RTA_DATA(attribute), &value, sizeof value);
+    request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
+  }
+  if (send(fd, &request, request.header.nlmsg_len, 0) < 0) return false;
+  char answer[512];
+  const ssize_t got = recv(fd, answer, sizeof answer, 0);
+  if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr)))) return false;
+  const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(reinterpret_cast<nlmsghdr*>(answer)));
+  return error->error == 0;
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+double microseconds(Clock::duration span) {
+  return std::chrono::duration<double, std::micro>(span).count();
+}
+
+struct Plugin {
+  HTQMODULE module = nullptr;
+  ITQPlugin* plugin = nullptr;
+  ~Plugin() {
+    if (plugin != nullptr) {
+      plugin->ShutdownW(TQStringW(), 0);
+      plugin->Release();
+    }
+    if (module != nullptr) TQFactory_Unload(module);
+  }
+};
+
+void BM_AddressChangeToReport(benchmark::State& state) {
+  if (unshare(CLONE_NEWNET) != 0 || system("ip link set lo up") != 0) {
+    state.SkipWithError("needs a network namespace of its own (run as root)");
+    return;
+  }
+  const int control = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  auto bare = kiv::platform::AddressChangeSocket::open(kiv::platform::AddressFamily::kIPv4);
+  if (control < 0 || !bare || !bare->setNonBlocking() || !bare->requestNotification() ||
+      !bare->joinChangeGroup()) {
+    state.SkipWithError("netlink sockets unavailable");
+    return;
+  }
+  TimingSink sink;
+  Plugin loaded;
+  loaded.module = TQFactory_LoadExW(L"tqNotify", 1);
+  if (loaded.module != nullptr)
+    loaded.plugin = dynamic_cast<ITQPlugin*>(TQFactory_CreateInstanceExW(loaded.module, "ITQPlugin", 2, nullptr, 1));
+  PluginInitInfo info;
+  info.sink = &sink;
+  if (loaded.plugin == nullptr || !loaded.plugin->Initialize(std::move(info))) {
+    state.SkipWithError("the notifier did not start");
+    return;
+  }
+  // Give the monitor its sockets: one change it must report before timing starts.
+  int expected = 1;
+  bool add = true;
+  changeAddress(control, add);
+  if (!sink.waitForReport(expected)) {
+    state.SkipWithError("the monitor reported no change");
+    return;
+  }
+  bare->rearm();
+
+  std::vector<double> bareTimes, reportTimes, gaps;
+  for (auto _ : state) {
+    add = !add;
+    ++expected;
+    const auto changed = Clock::now();
+    if (!changeAddress(control, add)) {
+      state.SkipWithError("address change refused");
+      break;
+    }
+    pollfd entry{bare->handle().fd, POLLIN, 0};
+    poll(&entry, 1, 5000);
+    const auto notified = Clock::now();
+    bare->rearm();
+    const auto reported = sink.waitForReport(expected);
+    if (!reported) {
+      state.SkipWithError("a change was not reported");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(*reported - changed).count());
+    bareTimes.push_back(microseconds(notified - changed));
+    reportTimes.push_back(microseconds(*reported - changed));
+    gaps.push_back(microseconds(*reported - notified));
+  }
+  state.counters["bare_median_us"] = median(bareTimes);
+  state.counters["report_median_us"] = median(reportTimes);
+  state.counters["gap_median_us"] = median(gaps);
+  close(control);
+}
+BENCHMARK(BM_AddressChangeToReport)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A home of its own, so the benchmark neither reads nor writes the agent's state.
+  char home[] = "/tmp/kiv-bench-watchers-XXXXXX";
+  if (mkdtemp(home) == nullptr) return 1;
+  setenv("KIV_HOME", home, 1);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+  return 0;
+}
