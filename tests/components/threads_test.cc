@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "TQOSServices.h"
@@ -79,6 +80,26 @@ TEST_F(ConcurrencyThreads, DroppingTheLastReferenceWhileRunningWaitsForTheFuncti
   blocker.release.set();
   releaser.join();
   EXPECT_TRUE(blocker.returned);
+}
+
+// The function itself drops the last reference to its thread object.
+TEST_F(ConcurrencyThreads, TheFunctionMayReleaseItsOwnThreadObject) {
+  struct Handover {
+    TQptr<ITQOSThread> thread;
+    std::promise<void> ready;
+    std::atomic<bool> done{false};
+  } handover;
+  auto function = [](void* first, void* argument) {
+    auto* h = static_cast<Handover*>(argument);
+    h->ready.get_future().wait();
+    EXPECT_NE(static_cast<ITQOSThread*>(first)->wait(), 0);  // cannot wait for itself
+    h->thread.Release();
+    h->done = true;
+    return 0;
+  };
+  ASSERT_TRUE(control_->startThread(function, 0, &handover, handover.thread.fill()));
+  handover.ready.set_value();
+  EXPECT_TRUE(kivtest::waitFor([&] { return handover.done.load(); }));
 }
 
 TEST_F(ConcurrencyThreads, InProcessLocksAreRecursiveAndExcludeOtherThreads) {
