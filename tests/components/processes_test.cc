@@ -65,7 +65,8 @@ TEST_F(Processes, HandleIsSignalledWhenTheProcessEnds) {
   const std::string copy = kivtest::home() + "/KivSleeper-" + std::to_string(getpid());
   std::string sleepPath;
   ASSERT_EQ(kivtest::run("command -v sleep", &sleepPath), 0);
-  std::filesystem::copy_file(sleepPath.substr(0, sleepPath.find('\n')), copy);
+  std::filesystem::copy_file(sleepPath.substr(0, sleepPath.find('\n')), copy,
+                             std::filesystem::copy_options::overwrite_existing);
   child_ = spawn(copy);
   ASSERT_GT(child_, 0);
 
