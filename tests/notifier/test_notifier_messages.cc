@@ -56,15 +56,6 @@ TEST_F(MessageTest, LogonOnNt4WritesBothUnitsAndReportsLogonThenSession) {
   EXPECT_EQ(notifier_->watchedComputerUserUnit, L".|CORP|alice");
 }
 
-TEST_F(MessageTest, LocalAccountIsMarkedLocal) {
-  keepShellRunning();
-  setenv("KIV_COMPUTER_NAME", "PC1", 1);
-  start("4.0");
-  sendToNotifier(logonMessage("Logon", "bob", "pc1", "0"));
-  ASSERT_TRUE(waitForEvents(2));
-  EXPECT_EQ(readUnit(L"pc1|bob").localuser, 1);
-}
-
 TEST_F(MessageTest, LogoffOnWindows2000ClearsTriggableInAnyLetterCase) {
   markWinLogonLibraryInstalled();
   start("5.0");

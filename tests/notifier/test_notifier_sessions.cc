@@ -65,10 +65,13 @@ TEST_F(SessionTest, LogonWithAndWithoutUser) {
   EXPECT_EQ(unit.uri, L"winnt://CORP/alice");
 
   // A second logon in the same session replaces the entry.
-  sessions("3 0 PC1 bob\n");
+  sessions("3 0 pc1 bob\n");
   session(5, L"3");
-  EXPECT_EQ(notifier_->sessionUsers.at(3), L"PC1\\bob");
-  EXPECT_EQ(sink_.events()[3], (Event{2, L"PC1\\bob", L".|.|bob", L".|bob"}));
+  EXPECT_EQ(notifier_->sessionUsers.at(3), L"pc1\\bob");
+  EXPECT_EQ(sink_.events()[3], (Event{2, L"pc1\\bob", L".|.|bob", L".|bob"}));
+  unit.name = L".|bob";
+  ASSERT_EQ(getUnitExW(&unit, kUnitLocalUser), 0);
+  EXPECT_EQ(unit.localuser, 1);
 }
 
 TEST_F(SessionTest, LogoffReportsRecordedUserThenSessionThenConsoleBelowVista) {
@@ -96,13 +99,6 @@ TEST_F(SessionTest, LogoffOnVistaReportsNoConsoleEvent) {
   start("6.0");
   session(6, L"3");
   EXPECT_EQ(sink_.codes(), (std::vector<int>{3, 9}));
-}
-
-TEST_F(SessionTest, AccountWithoutBackslashIsALocalUserAtLogoff) {
-  start("5.1");
-  notifier_->sessionUsers[2] = L"loner";
-  session(6, L"2");
-  EXPECT_EQ(sink_.events()[0], (Event{3, L"loner", L".|.|loner", L".|loner"}));
 }
 
 TEST_F(SessionTest, ConsoleEventsAndIgnoredEvents) {
