@@ -2,10 +2,10 @@
 #include "CTQOSThreadControl.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "CTQOSThread.h"
 #include "LockObjects.h"
+#include "platform/last_error.h"
 
 bool CTQOSThreadControl::startThread(TQThreadFunction function, int, void* argument,
                                      ITQOSThread** thread) {
@@ -28,8 +28,9 @@ bool CTQOSThreadControl::createMutex(const wchar_t* name, int, ITQOSLock** mutex
   auto named = kiv::platform::NamedMutex::open(name);
   if (!named) {
     const int error = errno;
-    TQUtilities_TraceErrorW(L"tqOSServices", L"%s: cannot open the mutex %s: %hs",
-                            L"CTQOSThreadControl::createMutex", name, std::strerror(error));
+    TQUtilities_TraceErrorW(L"tqOSServices", L"%s: cannot open the mutex %s: %s",
+                            L"CTQOSThreadControl::createMutex", name,
+                            kiv::platform::errorText(error).c_str());
     return false;
   }
   *mutex = new CTQOSNamedMutex(std::move(named));
