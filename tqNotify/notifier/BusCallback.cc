@@ -46,6 +46,9 @@ class HeldAccess {
 
 uint32_t onBusMessage(void* first, void* /*second*/, void* third, int kind, SmMessage* message,
                       void* context) {
+  // Counted before the shutdown test, so that shutdown, which sets the flag before it waits
+  // for the count, either sees this callback or is seen by it.
+  tqnotify::ActiveCallback active;
   if (tqnotify::terminating != 0) return kSmRefused;
   bool refused = false;
   HeldAccess access(takeAccessMutex(&refused));

@@ -9,6 +9,13 @@ namespace tqnotify {
 
 TQptr<ITQOSLock> accessMutex;
 std::atomic<int32_t> terminating{0};
+std::atomic<int32_t> activeCallbacks{0};
+
+void waitForActiveCallbacks() {
+  for (int32_t active = activeCallbacks.load(); active != 0; active = activeCallbacks.load()) {
+    activeCallbacks.wait(active);
+  }
+}
 
 }  // namespace tqnotify
 
@@ -81,6 +88,7 @@ int CTQNotify::ShutdownW(TQStringW, int) {
   if (watchShell == 1 && shellWatcher) shellWatcher->wait();
   stopEvent.reset();
   access.unlock();
+  tqnotify::waitForActiveCallbacks();
   tqnotify::accessMutex.Release();
   report(kTQEventShutdown);
   return 0;

@@ -14,5 +14,24 @@ namespace tqnotify {
 extern TQptr<ITQOSLock> accessMutex;
 // 0 at load; 1 from the start of a shutdown on, never cleared.
 extern std::atomic<int32_t> terminating;
+// Bus callbacks that have passed their shutdown test and may still use accessMutex. Shutdown
+// waits for none to be left before it releases the mutex, so that the guarantee does not
+// rest on the bus alone.
+extern std::atomic<int32_t> activeCallbacks;
+
+// Counts a callback for its scope.
+class ActiveCallback {
+ public:
+  ActiveCallback() { activeCallbacks.fetch_add(1); }
+  ~ActiveCallback() {
+    if (activeCallbacks.fetch_sub(1) == 1) activeCallbacks.notify_all();
+  }
+  ActiveCallback(const ActiveCallback&) = delete;
+  ActiveCallback& operator=(const ActiveCallback&) = delete;
+};
+
+// Returns once no callback is counted; only called after terminating is set, so callbacks
+// that start now leave before they look at accessMutex.
+void waitForActiveCallbacks();
 
 }  // namespace tqnotify
