@@ -241,13 +241,13 @@ bool readUnit(const std::wstring& name, bool allFields, std::vector<std::wstring
   return found;
 }
 
-void BM_EnumerateUnitsInSnapshot(benchmark::State& state) {
+void enumerate(benchmark::State& state, bool snapshot) {
   populate(static_cast<int>(state.range(0)));
   std::vector<std::wstring> fields(16);
   int32_t numbers[3];
   for (auto _ : state) {
     Config config;
-    config->beginSnapshot();
+    if (snapshot) config->beginSnapshot();
     uint32_t count = 0, size = 0;
     config->listSections(L"dlox/agent/units", nullptr, &count, &size, 0);
     std::vector<wchar_t> names(size);
@@ -256,7 +256,7 @@ void BM_EnumerateUnitsInSnapshot(benchmark::State& state) {
     for (const wchar_t* name = names.data(); *name != 0; name += wcslen(name) + 1) {
       if (readUnit(name, false, fields, numbers) && readUnit(name, true, fields, numbers)) ++listed;
     }
-    config->endSnapshot();
+    if (snapshot) config->endSnapshot();
     if (listed != state.range(0)) state.SkipWithError("not every unit was read");
   }
   state.counters["units"] = static_cast<double>(state.range(0));
@@ -281,8 +281,13 @@ void BM_RawReadAllUnitValues(benchmark::State& state) {
   sqlite3_finalize(select);
 }
 // The store grows between sizes, so each size runs both forms before the next size.
+void BM_EnumerateUnitsInSnapshot(benchmark::State& state) { enumerate(state, true); }
+// The same without a snapshot: every read checks for other writers first.
+void BM_EnumerateUnitsNoSnapshot(benchmark::State& state) { enumerate(state, false); }
+
 BENCHMARK(BM_RawReadAllUnitValues)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateUnitsInSnapshot)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnumerateUnitsNoSnapshot)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawReadAllUnitValues)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateUnitsInSnapshot)->Arg(10000)->Unit(benchmark::kMillisecond);
 

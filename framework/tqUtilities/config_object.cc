@@ -6,7 +6,8 @@
 // number must be a whole decimal or 0x-hexadecimal 32-bit integer, or the read answers
 // "not found". String reads need room for the text and its NUL; when the buffer is too
 // small (or null) the answer is "more data" with the needed capacity, NUL included, and
-// the buffer is left as it was.
+// the buffer is left as it was. A null name, value or size pointer is answered "not
+// found" and nothing is read or written.
 #include <atomic>
 #include <charconv>
 #include <cstring>

@@ -82,6 +82,17 @@ TEST(ConfigValues, NumbersAndStringsConvertAndWritesReplaceTheType) {
   EXPECT_EQ(config->getNumber(L"s", L"absent", &value, 0), kTQConfigNotFound);
 }
 
+// Text that has no UTF-8 form is stored with U+FFFD in place of the bad characters:
+// nothing is dropped or cut short, and the characters after it survive.
+TEST(ConfigValues, UnencodableTextIsReplacedNotLost) {
+  Config config;
+  const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'b', static_cast<wchar_t>(0x110000), L'c', 0};
+  ASSERT_EQ(config->setStringW(L"s", L"k", bad, 0), 0);
+  EXPECT_EQ(configtest::text(config.get(), L"s", L"k"), L"a\uFFFDb\uFFFDc");
+  EXPECT_EQ(config->setStringW(L"s", L"k", nullptr, 0), kTQConfigNotFound);
+  EXPECT_EQ(configtest::text(config.get(), L"s", L"k"), L"a\uFFFDb\uFFFDc");
+}
+
 TEST(ConfigValues, ObjectsAreCountedAndVersioned) {
   ITQConfig* config = nullptr;
   TQUtilities_GetConfigEx(&config, 3);
