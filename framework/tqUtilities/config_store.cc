@@ -2,17 +2,11 @@
 // SQLite, snapshots held as one read transaction.
 #include "framework/tqUtilities/config_store.h"
 
-#include <pthread.h>
-#include <unistd.h>
-
-#include <atomic>
-
 #include <unordered_set>
 
 #include "ITQConfig.h"
 #include "framework/tqUtilities/config_report.h"
 #include "framework/tqUtilities/config_text.h"
-#include "platform/home.h"
 
 namespace kiv::config {
 namespace {
@@ -21,33 +15,8 @@ namespace {
 constexpr std::size_t kMaxCachedSections = 4096;
 // An enumeration may have read every unit into memory; that much is not kept afterwards.
 constexpr std::size_t kKeptAfterSnapshot = 256;
+// Texts written through accumulate in memory; past this much it starts afresh.
 constexpr std::size_t kMaxCachedTextBytes = 8u << 20;
-
-constexpr int kText = 0;
-constexpr int kNumber = 1;
-
-constexpr const char* kSchema = R"sql(
-BEGIN IMMEDIATE;
-CREATE TABLE IF NOT EXISTS config_values(
-  section_id TEXT NOT NULL,  -- folded section name, compared byte for byte
-  key_id TEXT NOT NULL,      -- folded key name
-  section TEXT NOT NULL,     -- names as first written
-  key TEXT NOT NULL,
-  type INTEGER NOT NULL,     -- 0 text, 1 number
-  text TEXT,
-  number INTEGER,
-  PRIMARY KEY(section_id, key_id)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS config_sections(
-  seq INTEGER PRIMARY KEY,   -- order in which sections first received a value
-  section_id TEXT NOT NULL UNIQUE,
-  name TEXT NOT NULL);
-CREATE TRIGGER IF NOT EXISTS config_values_section AFTER INSERT ON config_values BEGIN
-  INSERT OR IGNORE INTO config_sections(section_id, name) VALUES(NEW.section_id, NEW.section);
-END;
-COMMIT;
-)sql";
-
-constexpr const char* kRowColumns = "SELECT section_id, key_id, type, text, number FROM config_values";
 
 // Every folded name that starts with `prefix` (which ends with "/") sorts below the
 // prefix with its "/" raised to "0".
@@ -72,125 +41,7 @@ std::string_view component(std::string_view name, std::size_t index) {
   return name.substr(0, name.find('/'));
 }
 
-bool tableExists(sqlite3* db, int* rc) {
-  Statement check(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'config_values'");
-  if (!check.valid()) {
-    *rc = sqlite3_errcode(db);
-    return false;
-  }
-  Statement::Use use(check);
-  *rc = use.step();
-  return *rc == SQLITE_ROW;
-}
-
-int createSchema(sqlite3* db) {
-  int rc = SQLITE_OK;
-  if (tableExists(db, &rc)) return SQLITE_OK;
-  if (rc != SQLITE_DONE) return rc;
-  rc = execute(db, kSchema);
-  if (rc != SQLITE_OK) execute(db, "ROLLBACK");
-  return rc;
-}
-
-// WAL lets readers and one writer proceed side by side across processes.
-int enableWal(sqlite3* db) {
-  Statement pragma(db, "PRAGMA journal_mode = WAL");
-  if (!pragma.valid()) return sqlite3_errcode(db);
-  Statement::Use use(pragma);
-  const int rc = use.step();
-  if (rc != SQLITE_ROW) return rc;
-  return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
-}
-
-// The process id, kept current across fork without a system call on every use.
-std::atomic<pid_t> currentPid{0};
-
-pid_t processId() {
-  static const bool registered = [] {
-    currentPid = getpid();
-    pthread_atfork(nullptr, nullptr, [] { currentPid = getpid(); });
-    return true;
-  }();
-  (void)registered;
-  return currentPid.load(std::memory_order_relaxed);
-}
-
 }  // namespace
-
-std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::string* error) {
-  std::unique_ptr<ConfigStore> store(new ConfigStore);
-  store->path_ = path;
-  store->owner_ = processId();
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
-  store->db_.reset(raw);
-  if (rc == SQLITE_OK) {
-    sqlite3_extended_result_codes(raw, 1);
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-    rc = enableWal(raw);
-  }
-  // With WAL, NORMAL never corrupts the store and keeps every commit across a crash of
-  // the process; only a crash of the whole machine may undo the last few commits. FULL
-  // would add a disk flush to every single-value write.
-  if (rc == SQLITE_OK) rc = execute(raw, "PRAGMA synchronous = NORMAL");
-  if (rc == SQLITE_OK) rc = createSchema(raw);
-  if (rc == SQLITE_OK && !store->prepareStatements()) rc = sqlite3_errcode(raw);
-  if (rc != SQLITE_OK) {
-    *error = rc == SQLITE_READONLY && sqlite3_errcode(raw) == SQLITE_OK ? "the file cannot be written"
-                                                                        : lastError(raw);
-    return nullptr;
-  }
-  return store;
-}
-
-bool ConfigStore::prepareStatements() {
-  sqlite3* db = db_.get();
-  dataVersion_ = Statement(db, "PRAGMA data_version");
-  selectSection_ = Statement(db, (std::string(kRowColumns) + " WHERE section_id = ?1").c_str());
-  selectRange_ = Statement(db, (std::string(kRowColumns) + " WHERE section_id >= ?1 AND section_id < ?2").c_str());
-  selectAll_ = Statement(db, kRowColumns);
-  upsert_ = Statement(db,
-                      "INSERT INTO config_values(section_id, key_id, section, key, type, text, number) "
-                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT(section_id, key_id) DO UPDATE SET "
-                      "type = excluded.type, text = excluded.text, number = excluded.number");
-  listRange_ = Statement(db,
-                         "SELECT section_id, name FROM config_sections "
-                         "WHERE section_id >= ?1 AND section_id < ?2 ORDER BY seq");
-  listAll_ = Statement(db, "SELECT section_id, name FROM config_sections ORDER BY seq");
-  enumSection_ = Statement(db, "SELECT key, type, text, number FROM config_values WHERE section_id = ?1 ORDER BY key_id");
-  for (const Statement* s : {&dataVersion_, &selectSection_, &selectRange_, &selectAll_, &upsert_, &listRange_,
-                             &listAll_, &enumSection_}) {
-    if (!s->valid()) return false;
-  }
-  return true;
-}
-
-ConfigStore::~ConfigStore() {
-  // A snapshot still open when the thread ends is only a read; closing drops it.
-}
-
-ConfigStore* ConfigStore::forThisThread() {
-  thread_local std::unique_ptr<ConfigStore> store;
-  // A connection inherited through fork belongs to the parent: using or closing it here
-  // could disturb the parent's locks, so the child leaves it alone and opens its own.
-  if (store != nullptr && store->owner_ != processId()) (void)store.release();
-  if (store != nullptr) return store.get();
-  std::string error;
-  const std::string home = kiv::platform::kivHome(&error);
-  if (home.empty()) {
-    reportProblemOnce("TQUtilities_GetConfigEx: no configuration store, KIV_HOME is unusable: " + error);
-    return nullptr;
-  }
-  const std::string path = home + "/config.db";
-  store = open(path, &error);
-  if (store == nullptr) {
-    reportProblemOnce("TQUtilities_GetConfigEx: the configuration store " + path + " cannot be used: " + error);
-    return nullptr;
-  }
-  clearReportedProblem();
-  return store.get();
-}
 
 int ConfigStore::failure(int rc) {
   reportProblemOnce("configuration store " + path_ + ": " + sqlite3_errstr(rc) + " (" + lastError(db_.get()) + ")");
@@ -320,8 +171,6 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
     cachedVersion_ = -1;
   }
   if (rc != SQLITE_DONE) return failure(rc);
-  // Texts written through accumulate in memory; a process that only writes starts afresh
-  // now and then.
   if (cache_.textBytes() > kMaxCachedTextBytes) cache_.clear();
   ConfigCache::Section* cached = cache_.find(foldedSection_);
   if (cached == nullptr && cache_.knownEmpty(foldedSection_)) cached = &cache_.add(foldedSection_);

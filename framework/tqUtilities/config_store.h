@@ -44,6 +44,10 @@ class ConfigStore {
   int endSnapshot();
 
  private:
+  // The type column of a stored value.
+  static constexpr int kText = 0;
+  static constexpr int kNumber = 1;
+
   ConfigStore() = default;
   bool prepareStatements();
   int write(std::wstring_view section, std::wstring_view key, bool isNumber, int32_t number,
