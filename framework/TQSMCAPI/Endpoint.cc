@@ -62,8 +62,7 @@ int Endpoint::bind(const std::shared_ptr<TcpRelay>& relay) {
   // Whatever socket file is left now belongs to a process that died.
   ::unlink(paths_.socketPath.c_str());
 
-  zmq_ = std::make_unique<ZmqContext>();
-  socket_ = ZmqSocket(zmq_->get(), ZMQ_ROUTER);
+  socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (!socket_ || wakeFd_ < 0 ||
       zmq_setsockopt(socket_.get(), ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
@@ -71,7 +70,6 @@ int Endpoint::bind(const std::shared_ptr<TcpRelay>& relay) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
                             paths_.address.c_str(), zmq_strerror(zmq_errno()));
     socket_.reset();
-    zmq_.reset();
     return kSmErrTransport;
   }
   relay_ = relay;
@@ -196,10 +194,11 @@ void Endpoint::refuseLeftovers() {
 }
 
 // Frees the name: the socket and its file go first, the ownership lock last, so that a new
-// owner never finds our socket file in its way.
+// owner never finds our socket file in its way. ZeroMQ closes the listening descriptor a
+// moment later on its own thread but never removes the file itself, so the removal here
+// cannot hit a socket file that a new owner has made meanwhile.
 void Endpoint::release() {
   socket_.reset();
-  zmq_.reset();  // waits until ZeroMQ has really closed the listener
   ::unlink(paths_.socketPath.c_str());
   lock_.release();
   relay_.reset();

@@ -68,7 +68,6 @@ class Endpoint : public std::enable_shared_from_this<Endpoint> {
   EndpointPaths paths_;
   EndpointLock lock_;
   std::shared_ptr<TcpRelay> relay_;
-  std::unique_ptr<ZmqContext> zmq_;
   ZmqSocket socket_;
   int wakeFd_ = -1;
   std::thread thread_;

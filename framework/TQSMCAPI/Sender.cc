@@ -2,6 +2,7 @@
 // a connected socket per local endpoint, so repeated sends cost one round trip; a socket
 // whose request went unanswered is thrown away, so a late answer can never be taken for the
 // answer to a later request.
+#include <sys/stat.h>
 #include <zmq.h>
 
 #include <chrono>
@@ -22,12 +23,6 @@ constexpr int kDefaultTimeoutMs = 5000;
 // While waiting for an answer the endpoint's owner is looked for this often, so that an
 // endpoint that closes meanwhile ends the wait early.
 constexpr int kLivenessCheckMs = 200;
-
-// Never terminated: sockets cached by threads may outlive any static destructor order.
-void* senderContext() {
-  static void* context = zmq_ctx_new();
-  return context;
-}
 
 struct Deadline {
   Clock::time_point at;
@@ -69,20 +64,51 @@ int awaitReply(void* socket, const Deadline& deadline, StillThere stillThere, ui
   }
 }
 
+// Which socket file a cached connection was made to. An endpoint that closes and opens again
+// binds a new file; a connection to the old one would lose the next request.
+struct SocketFile {
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec changed {};
+  bool operator==(const SocketFile& o) const {
+    return device == o.device && inode == o.inode && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+bool socketFile(const std::string& path, SocketFile* file) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  *file = {info.st_dev, info.st_ino, info.st_ctim};
+  return true;
+}
+
 class LocalSockets {
  public:
-  void* get(const std::string& address) {
-    auto found = sockets_.find(address);
-    if (found != sockets_.end()) return found->second.get();
-    ZmqSocket socket(senderContext(), ZMQ_DEALER);
-    if (!socket || zmq_connect(socket.get(), address.c_str()) != 0) return nullptr;
-    return sockets_.emplace(address, std::move(socket)).first->second.get();
+  void* get(const EndpointPaths& paths, const SocketFile& file) {
+    auto found = sockets_.find(paths.address);
+    if (found != sockets_.end() && found->second.file == file) return found->second.socket.get();
+    if (found != sockets_.end()) sockets_.erase(found);
+    ZmqSocket socket(busContext(), ZMQ_DEALER);
+    if (!socket || zmq_connect(socket.get(), paths.address.c_str()) != 0) return nullptr;
+    return sockets_.emplace(paths.address, Cached{std::move(socket), file}).first->second.socket.get();
   }
   void discard(const std::string& address) { sockets_.erase(address); }
 
  private:
-  std::unordered_map<std::string, ZmqSocket> sockets_;
+  struct Cached {
+    ZmqSocket socket;
+    SocketFile file;
+  };
+  std::unordered_map<std::string, Cached> sockets_;
 };
+
+// The endpoint we connected to is still open: its owner holds the lock and its socket file
+// is the one we connected to.
+bool sameEndpoint(const EndpointPaths& paths, const SocketFile& file) {
+  SocketFile now;
+  return endpointOwned(paths.lockPath) && socketFile(paths.socketPath, &now) && now == file;
+}
 
 thread_local LocalSockets localSockets;
 
@@ -102,15 +128,18 @@ TQ_API int SmSend(const char* endpoint, const char* text, uint32_t length, uint3
   const Deadline deadline(timeoutMs);
   EndpointPaths paths;
   if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
-  if (!endpointOwned(paths.lockPath)) return kSmErrNoListener;
+  SocketFile file;
+  if (!endpointOwned(paths.lockPath) || !socketFile(paths.socketPath, &file)) {
+    return kSmErrNoListener;
+  }
 
-  void* socket = localSockets.get(paths.address);
+  void* socket = localSockets.get(paths, file);
   if (socket == nullptr) return kSmErrTransport;
   const Frames request{std::string(), std::string(text == nullptr ? "" : text, length)};
   zmq_setsockopt(socket, ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
   int result = sendFrames(socket, request) ? 0 : kSmErrTimeout;
   if (result == 0) {
-    result = awaitReply(socket, deadline, [&] { return endpointOwned(paths.lockPath); }, status);
+    result = awaitReply(socket, deadline, [&] { return sameEndpoint(paths, file); }, status);
   }
   if (result == kSmErrTimeout || result == kSmErrNoListener || result == kSmErrTransport) {
     localSockets.discard(paths.address);
@@ -126,7 +155,7 @@ TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
   }
   if (length > kSmMaxMessage) return kSmErrTooLarge;
   const Deadline deadline(timeoutMs);
-  ZmqSocket socket(senderContext(), ZMQ_DEALER);
+  ZmqSocket socket(busContext(), ZMQ_DEALER);
   // Nothing is queued for a connection that is not up: a listener that is not there shows
   // as a send that cannot go out.
   socket.setInt(ZMQ_IMMEDIATE, 1);

@@ -24,7 +24,7 @@ TcpRelay::TcpRelay(Deliver deliver) : deliver_(std::move(deliver)) {}
 std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver deliver,
                                           std::string* error) {
   std::unique_ptr<TcpRelay> relay(new TcpRelay(std::move(deliver)));
-  relay->socket_ = ZmqSocket(relay->zmq_.get(), ZMQ_ROUTER);
+  relay->socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
   relay->wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   void* socket = relay->socket_.get();
   if (socket == nullptr || relay->wakeFd_ < 0 ||

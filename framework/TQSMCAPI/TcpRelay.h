@@ -43,7 +43,6 @@ class TcpRelay {
   void sendCompleted();
 
   Deliver deliver_;
-  ZmqContext zmq_;
   ZmqSocket socket_;
   std::string bound_;
   int wakeFd_ = -1;

@@ -7,10 +7,9 @@
 
 namespace kiv::bus {
 
-ZmqContext::ZmqContext() : context_(zmq_ctx_new()) {}
-
-ZmqContext::~ZmqContext() {
-  if (context_ != nullptr) zmq_ctx_term(context_);
+void* busContext() {
+  static void* const context = zmq_ctx_new();
+  return context;
 }
 
 ZmqSocket::ZmqSocket(void* context, int type)

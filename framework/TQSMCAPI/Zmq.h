@@ -8,17 +8,9 @@ namespace kiv::bus {
 
 using Frames = std::vector<std::string>;
 
-class ZmqContext {
- public:
-  ZmqContext();
-  ~ZmqContext();
-  ZmqContext(const ZmqContext&) = delete;
-  ZmqContext& operator=(const ZmqContext&) = delete;
-  void* get() const { return context_; }
-
- private:
-  void* context_;
-};
+// The process's one ZeroMQ context, shared by endpoints, the TCP listener and senders. It is
+// never terminated: sockets that threads keep may outlive any order of static destruction.
+void* busContext();
 
 // A socket closed with no linger: nothing queued for a vanished peer may hold up a close.
 class ZmqSocket {

@@ -205,3 +205,17 @@ TEST(Bus, AnUnansweredSenderNeitherWedgesTheEndpointNorConfusesLaterAnswers) {
   ASSERT_EQ(bustest::send("busSlow", "<next/>", &status), 0);
   EXPECT_EQ(status, kSmTaken);
 }
+
+TEST(Bus, ASenderKeepsReachingAnEndpointThatIsOpenedAgain) {
+  // Each round closes the endpoint and opens it anew; a connection kept from the previous
+  // round must not swallow the next request.
+  for (int round = 0; round < 20; ++round) {
+    TestEndpoint endpoint("busReopen", [round](const bustest::Received&) {
+      return static_cast<uint32_t>(round);
+    });
+    ASSERT_EQ(endpoint.openResult(), 0);
+    uint32_t status = 999;
+    ASSERT_EQ(bustest::send("busReopen", "<x/>", &status, 20000), 0) << "round " << round;
+    EXPECT_EQ(status, static_cast<uint32_t>(round));
+  }
+}
