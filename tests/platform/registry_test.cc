@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/process.h"
@@ -190,29 +189,6 @@ TEST(Registry, FailValueWritesHookFailsOnlyThatName) {
   EXPECT_EQ(queryString(key.handle, L"KIV_usrntf"), L"<missing>");
   testing::failValueWrites(nullptr);
   EXPECT_EQ(setString(key.handle, L"KIV_usrntf", L"tqusrntf.exe"), kErrorSuccess);
-}
-
-TEST(Registry, ConcurrentWritersLoseNothing) {
-  std::vector<std::thread> writers;
-  for (int t = 0; t < 4; ++t) {
-    writers.emplace_back([t] {
-      Key key;
-      const std::wstring path = L"SOFTWARE\\Busy\\" + std::to_wstring(t);
-      ASSERT_EQ(RegCreateKeyW(kHKeyLocalMachine, path.c_str(), key.out()), kErrorSuccess);
-      for (uint32_t i = 0; i < 50; ++i) {
-        ASSERT_EQ(RegSetValueExW(key.handle, std::to_wstring(i).c_str(), kRegDword, &i, 4),
-                  kErrorSuccess);
-      }
-    });
-  }
-  for (auto& writer : writers) writer.join();
-  Key key;
-  ASSERT_EQ(RegOpenKeyW(kHKeyLocalMachine, L"SOFTWARE\\Busy\\3", key.out()), kErrorSuccess);
-  wchar_t name[8];
-  uint32_t length = 8;
-  EXPECT_EQ(RegEnumValueW(key.handle, 49, name, &length), kErrorSuccess);
-  length = 8;
-  EXPECT_EQ(RegEnumValueW(key.handle, 50, name, &length), kErrorNoMoreItems);
 }
 
 // Several processes writing at once: each waits its turn, and every value arrives.

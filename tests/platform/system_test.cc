@@ -10,7 +10,6 @@
 
 #include "platform/file_util.h"
 #include "platform/home.h"
-#include "platform/last_error.h"
 #include "platform/system_info.h"
 #include "platform/version.h"
 #include "support/kiv_test.h"
@@ -122,12 +121,6 @@ TEST(SystemInfo, ModuleLookUpsDoNotHoldTheModule) {
   // Had the look-up counted a load, the module would still be there.
   EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
   EXPECT_NE(moduleContaining(reinterpret_cast<const void*>(&parsed)), nullptr);
-}
-
-TEST(SystemInfo, ErrorTextDescribesErrno) {
-  EXPECT_EQ(errorText(ENOENT), L"No such file or directory");
-  setLastError(EACCES);
-  EXPECT_EQ(lastError(), EACCES);
 }
 
 }  // namespace
