@@ -1,4 +1,4 @@
-// One formatter for both character widths. Specifiers are parsed here; numbers and text
+// One formatter for both character widths. Specifiers are parsed here; integers and text
 // are rendered without the C library so that both widths behave exactly alike.
 #include "formatter.h"
 
