@@ -20,7 +20,7 @@ constexpr int kMaxField = 1 << 20;
 // C's 't' length is not known here: in this framework %t is always a narrow string.
 enum class Length { None, hh, h, l, ll, z, j, L };
 
-struct Spec {
+struct Field {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   int width = 0;
   int precision = -1;  // -1: not given
@@ -55,28 +55,28 @@ class Formatter {
   // Handles one specifier starting at '%'; answers where the text continues.
   const Char* specifier(const Char* start) {
     const Char* p = start + 1;
-    Spec spec;
-    p = parseFlags(p, spec);
-    p = parseWidth(p, spec);
-    p = parsePrecision(p, spec);
-    p = parseLength(p, spec);
+    Field field;
+    p = parseFlags(p, field);
+    p = parseWidth(p, field);
+    p = parsePrecision(p, field);
+    p = parseLength(p, field);
     if (*p == 0 || static_cast<uint32_t>(*p) > 0x7F) {
       out_.append(start, p);  // incomplete or foreign: copied through
       return p;
     }
-    spec.conversion = static_cast<char>(*p);
-    if (!convert(spec)) out_.append(start, p + 1);
+    field.conversion = static_cast<char>(*p);
+    if (!convert(field)) out_.append(start, p + 1);
     return p + 1;
   }
 
-  const Char* parseFlags(const Char* p, Spec& spec) {
+  const Char* parseFlags(const Char* p, Field& field) {
     for (;; ++p) {
       switch (*p) {
-        case '-': spec.left = true; break;
-        case '+': spec.plus = true; break;
-        case ' ': spec.space = true; break;
-        case '#': spec.alt = true; break;
-        case '0': spec.zero = true; break;
+        case '-': field.left = true; break;
+        case '+': field.plus = true; break;
+        case ' ': field.space = true; break;
+        case '#': field.alt = true; break;
+        case '0': field.zero = true; break;
         default: return p;
       }
     }
@@ -89,58 +89,58 @@ class Formatter {
     return p;
   }
 
-  const Char* parseWidth(const Char* p, Spec& spec) {
+  const Char* parseWidth(const Char* p, Field& field) {
     if (*p == '*') {
       int width = va_arg(args_, int);
       if (width < 0) {
-        spec.left = true;
+        field.left = true;
         width = width == INT32_MIN ? kMaxField : -width;
       }
-      spec.width = width > kMaxField ? kMaxField : width;
+      field.width = width > kMaxField ? kMaxField : width;
       return p + 1;
     }
-    return parseNumber(p, spec.width);
+    return parseNumber(p, field.width);
   }
 
-  const Char* parsePrecision(const Char* p, Spec& spec) {
+  const Char* parsePrecision(const Char* p, Field& field) {
     if (*p != '.') return p;
     ++p;
     if (*p == '*') {
       const int precision = va_arg(args_, int);
-      spec.precision = precision < 0 ? -1 : (precision > kMaxField ? kMaxField : precision);
+      field.precision = precision < 0 ? -1 : (precision > kMaxField ? kMaxField : precision);
       return p + 1;
     }
-    return parseNumber(p, spec.precision);
+    return parseNumber(p, field.precision);
   }
 
-  static const Char* parseLength(const Char* p, Spec& spec) {
+  static const Char* parseLength(const Char* p, Field& field) {
     switch (*p) {
       case 'h':
-        if (p[1] == 'h') { spec.length = Length::hh; return p + 2; }
-        spec.length = Length::h; return p + 1;
+        if (p[1] == 'h') { field.length = Length::hh; return p + 2; }
+        field.length = Length::h; return p + 1;
       case 'l':
-        if (p[1] == 'l') { spec.length = Length::ll; return p + 2; }
-        spec.length = Length::l; return p + 1;
-      case 'z': spec.length = Length::z; return p + 1;
-      case 'j': spec.length = Length::j; return p + 1;
-      case 'L': spec.length = Length::L; return p + 1;
+        if (p[1] == 'l') { field.length = Length::ll; return p + 2; }
+        field.length = Length::l; return p + 1;
+      case 'z': field.length = Length::z; return p + 1;
+      case 'j': field.length = Length::j; return p + 1;
+      case 'L': field.length = Length::L; return p + 1;
       default: return p;
     }
   }
 
   // Answers false for a conversion it does not know (the caller copies it through).
-  bool convert(const Spec& spec) {
-    switch (spec.conversion) {
-      case 'd': case 'i': signedNumber(spec); return true;
-      case 'u': unsignedNumber(spec, 10, false); return true;
-      case 'x': unsignedNumber(spec, 16, false); return true;
-      case 'X': unsignedNumber(spec, 16, true); return true;
-      case 'o': unsignedNumber(spec, 8, false); return true;
-      case 'p': pointer(spec); return true;
-      case 'c': character(spec); return true;
-      case 's': case 'S': case 'T': case 't': text(spec); return true;
+  bool convert(const Field& field) {
+    switch (field.conversion) {
+      case 'd': case 'i': signedNumber(field); return true;
+      case 'u': unsignedNumber(field, 10, false); return true;
+      case 'x': unsignedNumber(field, 16, false); return true;
+      case 'X': unsignedNumber(field, 16, true); return true;
+      case 'o': unsignedNumber(field, 8, false); return true;
+      case 'p': pointer(field); return true;
+      case 'c': character(field); return true;
+      case 's': case 'S': case 'T': case 't': text(field); return true;
       case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-        floating(spec);
+        floating(field);
         return true;
       case 'n': (void)va_arg(args_, void*); return true;  // never written through
       case '%': out_ += static_cast<Char>('%'); return true;
@@ -172,49 +172,49 @@ class Formatter {
     }
   }
 
-  void signedNumber(const Spec& spec) {
-    const long long value = fetchSigned(spec.length);
+  void signedNumber(const Field& field) {
+    const long long value = fetchSigned(field.length);
     const unsigned long long magnitude =
         value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-    const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-    number(spec, magnitude, 10, false, sign);
+    const char* sign = value < 0 ? "-" : field.plus ? "+" : field.space ? " " : "";
+    number(field, magnitude, 10, false, sign);
   }
 
-  void unsignedNumber(const Spec& spec, unsigned base, bool upper) {
-    const unsigned long long value = fetchUnsigned(spec.length);
+  void unsignedNumber(const Field& field, unsigned base, bool upper) {
+    const unsigned long long value = fetchUnsigned(field.length);
     const char* prefix = "";
-    if (spec.alt && base == 16 && value != 0) prefix = upper ? "0X" : "0x";
-    number(spec, value, base, upper, prefix);
+    if (field.alt && base == 16 && value != 0) prefix = upper ? "0X" : "0x";
+    number(field, value, base, upper, prefix);
   }
 
-  void pointer(const Spec& spec) {
+  void pointer(const Field& field) {
     const auto value = reinterpret_cast<uintptr_t>(va_arg(args_, void*));
-    number(spec, value, 16, false, "0x");
+    number(field, value, 16, false, "0x");
   }
 
   // Digits with the precision's minimum count, then sign or prefix, then the field width.
-  void number(const Spec& spec, unsigned long long value, unsigned base, bool upper,
+  void number(const Field& field, unsigned long long value, unsigned base, bool upper,
               const char* prefix) {
     const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char buffer[64];
     int count = 0;
     for (unsigned long long v = value; v != 0; v /= base) buffer[count++] = digitSet[v % base];
-    if (value == 0 && spec.precision != 0) buffer[count++] = '0';
+    if (value == 0 && field.precision != 0) buffer[count++] = '0';
     std::basic_string<Char> digits;
-    const int zeros = spec.precision > count ? spec.precision - count : 0;
+    const int zeros = field.precision > count ? field.precision - count : 0;
     digits.append(zeros, static_cast<Char>('0'));
     while (count > 0) digits += static_cast<Char>(buffer[--count]);
-    if (spec.alt && base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, 1, '0');
+    if (field.alt && base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, 1, '0');
 
     std::basic_string<Char> head;
     for (const char* c = prefix; *c != 0; ++c) head += static_cast<Char>(*c);
     const std::size_t used = head.size() + digits.size();
-    const std::size_t fill = static_cast<std::size_t>(spec.width) > used ? spec.width - used : 0;
-    if (spec.left) {
+    const std::size_t fill = static_cast<std::size_t>(field.width) > used ? field.width - used : 0;
+    if (field.left) {
       out_ += head;
       out_ += digits;
       out_.append(fill, static_cast<Char>(' '));
-    } else if (spec.zero && spec.precision < 0) {
+    } else if (field.zero && field.precision < 0) {
       out_ += head;
       out_.append(fill, static_cast<Char>('0'));
       out_ += digits;
@@ -225,54 +225,54 @@ class Formatter {
     }
   }
 
-  void padded(const Spec& spec, const std::basic_string<Char>& piece) {
+  void padded(const Field& field, const std::basic_string<Char>& piece) {
     const std::size_t fill =
-        static_cast<std::size_t>(spec.width) > piece.size() ? spec.width - piece.size() : 0;
-    if (!spec.left) out_.append(fill, static_cast<Char>(' '));
+        static_cast<std::size_t>(field.width) > piece.size() ? field.width - piece.size() : 0;
+    if (!field.left) out_.append(fill, static_cast<Char>(' '));
     out_ += piece;
-    if (spec.left) out_.append(fill, static_cast<Char>(' '));
+    if (field.left) out_.append(fill, static_cast<Char>(' '));
   }
 
   // Wide output: %c and %lc are wide, %hc narrow. Narrow output: %c narrow, %lc wide.
-  void character(const Spec& spec) {
+  void character(const Field& field) {
     const auto value = static_cast<uint32_t>(va_arg(args_, int));
     std::basic_string<Char> piece;
     if constexpr (sizeof(Char) == 1) {
-      if (spec.length == Length::l) {
+      if (field.length == Length::l) {
         const wchar_t wide[2] = {static_cast<wchar_t>(value), 0};
         appendWide(piece, wide, static_cast<std::size_t>(-1));
       } else {
         piece += static_cast<Char>(value & 0xFF);
       }
     } else {
-      if (spec.length == Length::h) {
+      if (field.length == Length::h) {
         const auto byte = static_cast<unsigned char>(value & 0xFF);
         piece += static_cast<Char>(byte < 0x80 ? byte : utf::kReplacement);
       } else {
         piece += static_cast<Char>(value);
       }
     }
-    padded(spec, piece);
+    padded(field, piece);
   }
 
   // Which kind of string argument a specifier takes in this width of format.
-  bool takesWide(const Spec& spec) const {
-    switch (spec.conversion) {
+  bool takesWide(const Field& field) const {
+    switch (field.conversion) {
       case 'T': return true;
       case 't': return false;
       case 'S':  // the other width, as the framework's original compiler had it
-        return sizeof(Char) == 1 ? spec.length != Length::h : spec.length == Length::l;
+        return sizeof(Char) == 1 ? field.length != Length::h : field.length == Length::l;
       default:
-        if (spec.length == Length::h) return false;
-        if (spec.length == Length::l) return true;
+        if (field.length == Length::h) return false;
+        if (field.length == Length::l) return true;
         return sizeof(Char) != 1;
     }
   }
 
-  void text(const Spec& spec) {
+  void text(const Field& field) {
     std::basic_string<Char> piece;
-    const std::size_t limit = spec.precision < 0 ? static_cast<std::size_t>(-1) : spec.precision;
-    if (takesWide(spec)) {
+    const std::size_t limit = field.precision < 0 ? static_cast<std::size_t>(-1) : field.precision;
+    if (takesWide(field)) {
       const wchar_t* value = va_arg(args_, const wchar_t*);
       if (value == nullptr) value = L"(null)";
       appendWide(piece, value, limit);
@@ -281,7 +281,7 @@ class Formatter {
       if (value == nullptr) value = "(null)";
       appendNarrow(piece, value, limit);
     }
-    padded(spec, piece);
+    padded(field, piece);
   }
 
   // Appends wide text up to its NUL, writing at most `limit` output units (never a partial
@@ -326,28 +326,28 @@ class Formatter {
   }
 
   // Floating point goes through the C library, with width and precision already resolved.
-  void floating(const Spec& spec) {
+  void floating(const Field& field) {
     char layout[32];
     int n = 0;
     layout[n++] = '%';
-    if (spec.left) layout[n++] = '-';
-    if (spec.plus) layout[n++] = '+';
-    if (spec.space) layout[n++] = ' ';
-    if (spec.alt) layout[n++] = '#';
-    if (spec.zero) layout[n++] = '0';
+    if (field.left) layout[n++] = '-';
+    if (field.plus) layout[n++] = '+';
+    if (field.space) layout[n++] = ' ';
+    if (field.alt) layout[n++] = '#';
+    if (field.zero) layout[n++] = '0';
     layout[n++] = '*';
     layout[n++] = '.';
     layout[n++] = '*';
-    if (spec.length == Length::L) layout[n++] = 'L';
-    layout[n++] = spec.conversion;
+    if (field.length == Length::L) layout[n++] = 'L';
+    layout[n++] = field.conversion;
     layout[n] = 0;
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
-    const bool isLong = spec.length == Length::L;
+    const int precision = field.precision < 0 ? 6 : field.precision;
+    const bool isLong = field.length == Length::L;
     const long double longValue = isLong ? va_arg(args_, long double) : 0.0L;
     const double value = isLong ? 0.0 : va_arg(args_, double);
     auto print = [&](char* buffer, std::size_t size) {
-      return isLong ? std::snprintf(buffer, size, layout, spec.width, precision, longValue)
-                    : std::snprintf(buffer, size, layout, spec.width, precision, value);
+      return isLong ? std::snprintf(buffer, size, layout, field.width, precision, longValue)
+                    : std::snprintf(buffer, size, layout, field.width, precision, value);
     };
     const int size = print(nullptr, 0);
     if (size <= 0) return;
