@@ -11,12 +11,13 @@ namespace {
 
 std::atomic<void (*)(const char*)> problemSink{nullptr};
 
-// True the first time `text` is seen.
+// True the first time `text` is seen. Never destroyed, so that problems met while the
+// process exits (in other objects' destructors) can still be reported.
 bool firstReport(const std::string& text) {
-  static std::mutex lock;
-  static std::set<std::string> seen;
-  std::lock_guard guard(lock);
-  return seen.insert(text).second;
+  static auto* lock = new std::mutex;
+  static auto* seen = new std::set<std::string>;
+  std::lock_guard guard(*lock);
+  return seen->insert(text).second;
 }
 
 }  // namespace

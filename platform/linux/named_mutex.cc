@@ -113,11 +113,12 @@ class FileMutex final : public NamedMutex {
   std::shared_ptr<LockState> state_;
 };
 
-// The process-wide table of lock states by lock-file path.
+// The process-wide table of lock states by lock-file path; never destroyed, so mutexes
+// can still be opened from destructors that run while the process exits.
 std::shared_ptr<LockState> stateFor(const std::string& path) {
-  static std::mutex tableGuard;
-  static std::map<std::string, std::weak_ptr<LockState>> table;
-  std::lock_guard held(tableGuard);
+  static auto* tableGuard = new std::mutex;
+  static auto& table = *new std::map<std::string, std::weak_ptr<LockState>>;
+  std::lock_guard held(*tableGuard);
   std::erase_if(table, [](const auto& entry) { return entry.second.expired(); });
   if (auto existing = table[path].lock()) return existing;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

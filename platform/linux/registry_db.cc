@@ -25,9 +25,13 @@ constexpr const char* kSchema =
 constexpr int kBusyTimeoutMs = 10000;
 
 std::mutex& registryLock() {
-  static std::mutex lock;
-  return lock;
+  static auto* lock = new std::mutex;
+  return *lock;
 }
+
+// Set once the shared connection has been closed for good at exit; later calls (from other
+// objects' destructors) get an error instead of a destroyed connection.
+bool closedForExit = false;
 
 std::string describe(int code) {
   switch (code & 0xFF) {
@@ -95,7 +99,11 @@ RegistryDb& RegistryDb::instance() {
   return db;
 }
 
-RegistryDb::~RegistryDb() { close(); }
+RegistryDb::~RegistryDb() {
+  std::lock_guard held(registryLock());
+  close();
+  closedForExit = true;
+}
 
 void RegistryDb::close() {
   for (auto& entry : statements_) sqlite3_finalize(entry.second);
@@ -158,6 +166,7 @@ long RegistryDb::run(const std::function<long(RegistryDb&)>& body) {
   std::string report;
   {
     std::lock_guard held(registryLock());
+    if (closedForExit) return kErrorRegistryIo;
     RegistryDb& db = instance();
     result = db.ensureOpen();
     if (result == kErrorSuccess) {

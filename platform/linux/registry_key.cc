@@ -13,9 +13,10 @@ namespace {
 RegistryKey localMachine{L"", "", kKeyAllAccess};
 
 std::mutex handleGuard;
+// Never destroyed: keys may still be closed by destructors that run while the process exits.
 std::unordered_set<HKEY>& liveHandles() {
-  static std::unordered_set<HKEY> handles;
-  return handles;
+  static auto* handles = new std::unordered_set<HKEY>;
+  return *handles;
 }
 
 wchar_t foldChar(wchar_t c) {
