@@ -33,12 +33,6 @@ std::string listenerAddress() {
 
 }  // namespace
 
-TEST(BusTcp, NoListenerUnlessConfigured) {
-  bustest::TestEndpoint endpoint("busNoTcp");
-  ASSERT_EQ(endpoint.openResult(), 0);
-  EXPECT_EQ(listenerAddress(), "");
-}
-
 TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
   configureListener(L"tcp://127.0.0.1:0");
   bustest::TestEndpoint endpoint("busRemote", [](const bustest::Received& got) -> uint32_t {
