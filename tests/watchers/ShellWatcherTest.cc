@@ -1,41 +1,55 @@
-// The shell process watcher of a notifier on a legacy platform: the end of the shell
-// reports the logoff of the last logon message's user; no shell at all reports at once;
-// shutdown ends the watcher without a report.
-#include <gtest/gtest.h>
+// The shell name from the registry, and the shell watcher of a notifier on Windows NT 4.0:
+// the end of the shell reports the logoff of the last logon message's user, no shell at
+// all reports at once, and shutdown ends the watcher without a report.
 #include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <memory>
-#include <string>
 
 #include "WatcherHarness.h"
 #include "platform/process.h"
 #include "platform/version.h"
-#include "support/kiv_test.h"
 
 namespace {
 
 using watchertest::Report;
 
-// A process with an image name of its own, so that no other process on the machine can
-// pass for it.
+// Constructed before the notifier, which decides at construction whether to watch.
+struct LegacyPlatform {
+  LegacyPlatform() { kiv::platform::testing::setWindowsVersion("4.0"); }
+  ~LegacyPlatform() { kiv::platform::testing::setWindowsVersion(nullptr); }
+};
+
+std::wstring shellName() {
+  TQStringW name(L"left over");
+  readShellName(name);
+  return name.str();
+}
+
+TEST(ShellNameTest, ValueIsUpperCasedAndDefaultsToExplorer) {
+  LegacyPlatform platform;
+  EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "no key";
+  watchertest::setShellValue(L"");
+  EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "empty value";
+  watchertest::setShellValue(L"myShell.exe");
+  EXPECT_EQ(shellName(), L"MYSHELL.EXE");
+  kiv::platform::testing::setWindowsVersion("98");  // no Winlogon key on the 95 family
+  EXPECT_EQ(shellName(), L"EXPLORER.EXE");
+}
+
+// A process with an image name no other process on the machine has.
 class ShellProcess {
  public:
-  ShellProcess() : name_("kivsh" + std::to_string(::getpid())) {
-    path_ = watchertest::tempPath(name_);
-    std::filesystem::copy_file("/bin/sleep", path_, std::filesystem::copy_options::overwrite_existing);
-  }
   ~ShellProcess() { stop(); }
-
-  const std::string& name() const { return name_; }
+  const std::string name = "kivsh" + std::to_string(::getpid());
   void start() {
-    const std::string command = "exec " + path_ + " 600";
-    process_ = kiv::platform::Process::startHidden(std::wstring(command.begin(), command.end()));
+    const std::string path = watchertest::tempPath(name);
+    std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::overwrite_existing);
+    process_ = kiv::platform::Process::startHidden(watchertest::wide("exec " + path + " 600"));
     ASSERT_NE(process_, nullptr);
-    // Until the shell has replaced itself with the program, the image name is the shell's.
     const std::string comm = "/proc/" + std::to_string(process_->pid()) + "/comm";
-    ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(comm) == name_ + "\n"; }));
+    ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(comm) == name + "\n"; }));
   }
   void stop() {
     if (!process_) return;
@@ -43,57 +57,40 @@ class ShellProcess {
     process_->wait(kiv::platform::kInfinite);
     process_.reset();
   }
-  // True once some descriptor of this process besides our own watches the shell: the
-  // watcher found it and waits on it.
+  // True once a descriptor besides our own watches the process: the watcher waits on it.
   bool watched() const {
     int watchers = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fdinfo")) {
-      const std::string info = kivtest::readFile(entry.path());
-      watchers += info.find("Pid:\t" + std::to_string(process_->pid()) + "\n") != std::string::npos;
-    }
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fdinfo"))
+      watchers += kivtest::readFile(entry.path()).find("Pid:\t" + std::to_string(process_->pid()) + "\n") != std::string::npos;
     return watchers >= 2;
   }
 
  private:
-  std::string name_;
-  std::string path_;
   std::unique_ptr<kiv::platform::Process> process_;
 };
-
-std::wstring logonMessage(const wchar_t* user) {
-  return std::wstring(L"<Notification Type=\"Logon\"><User>") + user +
-         L"</User><Domain>CORP</Domain><computerUserUnitName>.|CORP|" + user +
-         L"</computerUserUnitName><userUnitName>CORP|" + user +
-         L"</userUnitName><sessionID>0</sessionID></Notification>";
-}
 
 Report logoff(const std::wstring& user) {
   return {3, user, user.empty() ? L"" : L".|CORP|" + user, user.empty() ? L"" : L"CORP|" + user};
 }
 const Report kSessionLogoff{9, L"0", L"", L""};
 
-// Makes this process a Windows NT 4.0 for its lifetime; constructed before the notifier,
-// which decides at construction whether to watch the shell.
-struct LegacyPlatform {
-  LegacyPlatform() { kiv::platform::testing::setWindowsVersion("4.0"); }
-  ~LegacyPlatform() { kiv::platform::testing::setWindowsVersion(nullptr); }
-};
-
 class ShellWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    watchertest::setShellValue(std::wstring(shell.name().begin(), shell.name().end()).c_str());
-    ASSERT_NE(notifier.notifier(), nullptr);
-    ASSERT_EQ(notifier.notifier()->watchShell, 1);
+    watchertest::setShellValue(watchertest::wide(shell.name));  // lower case, searched upper-cased
+    ASSERT_TRUE(notifier.loaded());
+    ASSERT_EQ(notifier->watchShell, 1);
   }
-
-  std::vector<Report> reportsOf(int code) const {
-    std::vector<Report> found;
-    for (const auto& report : notifier.sink.reports())
-      if (report.code == code) found.push_back(report);
-    return found;
+  void logon(const std::wstring& user) {
+    notifier->handleNotification((L"<Notification Type=\"Logon\"><User>" + user +
+                                  L"</User><Domain>CORP</Domain><computerUserUnitName>.|CORP|" + user +
+                                  L"</computerUserUnitName><userUnitName>CORP|" + user +
+                                  L"</userUnitName><sessionID>0</sessionID></Notification>").c_str());
   }
-  void logon(const wchar_t* user) { notifier.notifier()->handleNotification(TQStringW(logonMessage(user).c_str())); }
+  std::vector<Report> lastTwo() const {
+    const auto all = notifier.sink.reports();
+    return all.size() < 2 ? all : std::vector<Report>(all.end() - 2, all.end());
+  }
 
   LegacyPlatform platform;
   ShellProcess shell;
@@ -102,31 +99,23 @@ class ShellWatcherTest : public ::testing::Test {
 
 TEST_F(ShellWatcherTest, EndOfTheShellReportsTheLastLogonUser) {
   ASSERT_TRUE(notifier.start());
-  // No shell at start: the logoff is reported at once, with nobody's names yet.
   ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) == 1; }));
-  EXPECT_EQ(reportsOf(3), std::vector<Report>{logoff(L"")});
-  EXPECT_EQ(reportsOf(9), std::vector<Report>{kSessionLogoff});
+  EXPECT_EQ(notifier.sink.reports(), (std::vector<Report>{logoff(L""), kSessionLogoff})) << "no shell at start";
 
-  // A logon while still no shell runs wakes the watcher, which reports that user at once.
-  logon(L"bob");
+  logon(L"bob");  // still no shell: the woken watcher reports bob at once
   ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) == 2; }));
-  EXPECT_EQ(reportsOf(3).back(), logoff(L"bob"));
+  EXPECT_EQ(lastTwo(), (std::vector<Report>{logoff(L"bob"), kSessionLogoff}));
 
   shell.start();
   logon(L"alice");
   ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched(); }));
   EXPECT_EQ(notifier.sink.count(3), 2) << "a running shell is watched without a report";
-
   shell.stop();
   ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) == 3; }));
-  const auto all = notifier.sink.reports();
-  ASSERT_GE(all.size(), 2u);
-  EXPECT_EQ(all[all.size() - 2], logoff(L"alice"));
-  EXPECT_EQ(all.back(), kSessionLogoff);
+  EXPECT_EQ(lastTwo(), (std::vector<Report>{logoff(L"alice"), kSessionLogoff}));
 
   notifier.shutdown();
   EXPECT_EQ(notifier.sink.count(3), 3) << "shutdown of an idle watcher reports nothing";
-  EXPECT_EQ(notifier.sink.reports().back().code, 1);
 }
 
 TEST_F(ShellWatcherTest, ShutdownWhileWatchingTheShellReportsNothing) {
@@ -134,9 +123,7 @@ TEST_F(ShellWatcherTest, ShutdownWhileWatchingTheShellReportsNothing) {
   ASSERT_TRUE(notifier.start());
   ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched(); }));
   notifier.shutdown();
-  const auto all = notifier.sink.reports();
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].code, 1);
+  EXPECT_EQ(notifier.sink.reports(), (std::vector<Report>{{1, L"", L"", L""}}));
 }
 
 }  // namespace

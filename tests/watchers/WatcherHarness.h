@@ -1,17 +1,23 @@
 // Helpers for the watcher tests: a recording host sink, a notifier loaded and driven the
-// way the host does it, a fresh network namespace, and configuration and registry setters.
+// way the host does it, a network namespace of the test's own, and settings.
 #pragma once
 
-#include <condition_variable>
+#include <gtest/gtest.h>
+#include <sched.h>
+
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ITQConfig.h"
 #include "ITQEventSink.h"
-#include "ITQPlugin.h"
-#include "TQString.h"
+#include "platform/registry.h"
+#include "support/kiv_test.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqUtilities.h"
 
 namespace watchertest {
 
@@ -23,15 +29,26 @@ struct Report {
 
 class RecordingSink : public ITQEventSink {
  public:
-  bool OnEventA(int code, void* sender, const TQStringA& s1, const TQStringA& s2,
-                const TQStringA& s3) override;
-  bool OnEventW(int code, void* sender, const TQStringW& s1, const TQStringW& s2,
-                const TQStringW& s3) override;
-
-  std::vector<Report> reports() const;
-  int count(int code) const;
-  // Runs on the reporting thread for every report, before it is recorded.
-  void onReport(std::function<void(int code)> hook);
+  bool OnEventA(int, void*, const TQStringA&, const TQStringA&, const TQStringA&) override { return true; }
+  bool OnEventW(int code, void*, const TQStringW& s1, const TQStringW& s2, const TQStringW& s3) override {
+    std::unique_lock guard(mutex_);
+    if (hook_) hook_(code);  // before recording, so the hook sees the state at the report
+    reports_.push_back({code, s1.str(), s2.str(), s3.str()});
+    return true;
+  }
+  std::vector<Report> reports() const {
+    std::lock_guard guard(mutex_);
+    return reports_;
+  }
+  int count(int code) const {
+    int n = 0;
+    for (const auto& report : reports()) n += report.code == code;
+    return n;
+  }
+  void onReport(std::function<void(int code)> hook) {
+    std::lock_guard guard(mutex_);
+    hook_ = std::move(hook);
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -39,37 +56,82 @@ class RecordingSink : public ITQEventSink {
   std::function<void(int)> hook_;
 };
 
-// A notifier created through the factory from libtqNotify.so and initialised with a sink.
+// A notifier created through the factory from libtqNotify.so, as the host creates it.
 class LoadedNotifier {
  public:
-  LoadedNotifier();  // loads and creates; check notifier() before use
-  ~LoadedNotifier();  // shuts down if still running, releases, unloads
-  LoadedNotifier(const LoadedNotifier&) = delete;
-  LoadedNotifier& operator=(const LoadedNotifier&) = delete;
+  LoadedNotifier() : module_(TQFactory_LoadExW(L"tqNotify", 1)) {
+    if (module_ != nullptr)
+      notifier_ = dynamic_cast<CTQNotify*>(TQFactory_CreateInstanceExW(module_, "ITQPlugin", 2, nullptr, 1));
+  }
+  ~LoadedNotifier() {
+    if (notifier_ != nullptr) {
+      if (running_) shutdown();
+      notifier_->Release();
+    }
+    if (module_ != nullptr) TQFactory_Unload(module_);
+  }
+  CTQNotify* operator->() const { return notifier_; }
+  bool loaded() const { return notifier_ != nullptr; }
+  bool start() {
+    PluginInitInfo info;
+    info.sink = &sink;
+    running_ = true;  // even a failed start-up leaves threads for the shutdown
+    return notifier_->Initialize(std::move(info));
+  }
+  void shutdown() {
+    running_ = false;
+    notifier_->ShutdownW(TQStringW(), 0);
+  }
+  void powerEvent(const wchar_t* event) { notifier_->OnEventW(16, nullptr, event, L"", L""); }
 
-  CTQNotify* notifier() const { return notifier_; }
-  bool start();
-  void shutdown();
-  // Delivers a host event (code 16 power change, ...) as the host does.
-  void hostEvent(int code, const wchar_t* s1, const wchar_t* s2 = L"");
   RecordingSink sink;
 
  private:
-  void* module_ = nullptr;
+  HTQMODULE module_;
   CTQNotify* notifier_ = nullptr;
   bool running_ = false;
 };
 
-// Moves this process into a network namespace of its own with "lo" up. False (with the
-// reason in *why) when the system does not allow it; nothing in the host's namespace is
-// changed then.
-bool enterFreshNetworkNamespace(std::string* why);
-// Runs "ip <arguments>" and expects success.
-void ip(const std::string& arguments);
+inline void ip(const std::string& arguments) {
+  std::string output;
+  ASSERT_EQ(kivtest::run("ip " + arguments + " 2>&1", &output), 0) << "ip " << arguments << ": " << output;
+}
 
-void setIpChangeScript(const std::wstring& commandLine);
-void setShellValue(const wchar_t* shell);
-std::string tempPath(const std::string& name);
-int lineCount(const std::string& path);
+// Moves this process into a network namespace of its own with "lo" up. False, with the
+// reason, where that is not permitted; the host's interfaces are never touched then.
+inline bool enterFreshNetworkNamespace(std::string* why) {
+  if (::unshare(CLONE_NEWNET) != 0) {
+    *why = std::string("needs root or CAP_SYS_ADMIN for a network namespace: ") + std::strerror(errno);
+    return false;
+  }
+  ip("link set lo up");
+  return true;
+}
+
+inline void setIpChangeScript(const std::wstring& commandLine) {
+  TQptr<ITQConfig> config;
+  TQUtilities_GetConfigEx(config.fill(), -1);
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/general", L"ipchangescript", commandLine.c_str(), 0), 0);
+}
+
+inline void setShellValue(const std::wstring& shell) {
+  using namespace kiv::platform;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(kHKeyLocalMachine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+                            kKeyAllAccess, &key), kErrorSuccess);
+  RegSetValueExW(key, L"Shell", kRegSz, shell.c_str(), static_cast<uint32_t>((shell.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+inline std::string tempPath(const std::string& name) { return kivtest::home() + "/" + name; }
+inline std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+inline int lineCount(const std::string& path) {
+  std::ifstream in(path);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  return lines;
+}
 
 }  // namespace watchertest
