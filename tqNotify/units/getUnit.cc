@@ -1,6 +1,4 @@
 // Reading units: the record's home directory and the selected fields.
-#include <vector>
-
 #include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
 #include "tqNotify/units/UnitConversion.h"
@@ -11,39 +9,40 @@ namespace {
 
 constexpr uint32_t kStringCapacity = 4096;
 
-// One read buffer per thread: enumerations read thousands of values.
-std::vector<wchar_t>& readBuffer() {
-  thread_local std::vector<wchar_t> buffer(kStringCapacity);
-  return buffer;
-}
+// Reads the values of one unit section through one buffer.
+class SectionReader {
+ public:
+  SectionReader(ITQConfig& config, const TQStringW& name)
+      : config_(config), section_(unitSectionName(name)) {}
 
-bool readString(ITQConfig& config, const TQStringW& section, const wchar_t* key,
-                TQStringW& field) {
-  std::vector<wchar_t>& buffer = readBuffer();
-  uint32_t size = kStringCapacity;
-  buffer[0] = L'\0';
-  if (config.getStringW(section, key, buffer.data(), &size, 0) != 0) return false;
-  buffer[kStringCapacity - 1] = L'\0';
-  field = buffer.data();
-  return true;
-}
-
-void readField(ITQConfig& config, const TQStringW& section, const UnitFieldSpec& spec,
-               UnitInfoW& unit) {
-  if (spec.text != nullptr) {
-    readString(config, section, spec.readKey, unit.*spec.text);
-    return;
+  // A missing value leaves the field as it was.
+  bool readString(const wchar_t* key, TQStringW& field) {
+    uint32_t size = kStringCapacity;
+    buffer_[0] = L'\0';
+    if (config_.getStringW(section_, key, buffer_, &size, 0) != 0) return false;
+    buffer_[kStringCapacity - 1] = L'\0';
+    field = buffer_;
+    return true;
   }
-  if (spec.zeroBeforeRead) unit.*spec.number = 0;
-  config.getNumber(section, spec.readKey, &(unit.*spec.number), 0);
-}
 
-// Every selected field but the type, lowest bit first.
-void readFields(ITQConfig& config, const TQStringW& section, UnitInfoW& unit, uint32_t mask) {
-  for (const UnitFieldSpec& spec : kUnitFields) {
-    if (spec.bit != kUnitType && (mask & spec.bit)) readField(config, section, spec, unit);
+  // Every selected field but the type, lowest bit first.
+  void readFields(UnitInfoW& unit, uint32_t mask) {
+    for (const UnitFieldSpec& spec : kUnitFields) {
+      if (spec.bit == kUnitType || !(mask & spec.bit)) continue;
+      if (spec.text != nullptr) {
+        readString(spec.readKey, unit.*spec.text);
+        continue;
+      }
+      if (spec.zeroBeforeRead) unit.*spec.number = 0;
+      config_.getNumber(section_, spec.readKey, &(unit.*spec.number), 0);
+    }
   }
-}
+
+ private:
+  ITQConfig& config_;
+  TQStringW section_;
+  wchar_t buffer_[kStringCapacity];
+};
 
 }  // namespace
 
@@ -57,22 +56,22 @@ void traceForeignComputerUnit(const wchar_t* function, const TQStringW& name) {
 
 int readUnit(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
   if (!isStorableUnitName(unit.name)) return refuseUnitName(L"GetUnitW", unit.name);
-  TQStringW section = unitSectionName(unit.name);
-  if (!readString(config, section, L"homedirectory", unit.homedirectory)) return 5;
+  SectionReader reader(config, unit.name);
+  if (!reader.readString(L"homedirectory", unit.homedirectory)) return 5;
 
   if (mask & kUnitType) {
-    readString(config, section, L"unittype", unit.unittype);
+    reader.readString(L"unittype", unit.unittype);
     if (isForeignComputerUnit(unit)) {
       traceForeignComputerUnit(L"GetUnitW", unit.name);
       return 5;
     }
   }
-  readFields(config, section, unit, mask);
+  reader.readFields(unit, mask);
   return 0;
 }
 
 void readUnitFields(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
-  readFields(config, unitSectionName(unit.name), unit, mask);
+  SectionReader(config, unit.name).readFields(unit, mask);
 }
 
 int getUnitExW(UnitInfoW* unit, uint32_t mask) {
