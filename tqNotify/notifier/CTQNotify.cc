@@ -55,6 +55,7 @@ CTQNotify::~CTQNotify() {
   if (endpoint != 0) {
     SmCloseEndPoint(endpoint);
     endpoint = 0;
+    SmDeinitialize();
   }
   if (stopEvent) {
     stopEvent->set();
