@@ -4,6 +4,7 @@
 #include "framework/TQSMCAPI/BusPaths.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -27,6 +28,12 @@ bool busDirectory(std::string* directory, std::string* error) {
   if (cached.empty()) {
     std::string made = platform::kivSubdirectory("run/bus", 0700, error);
     if (made.empty()) return false;
+    // Whoever can reach the sockets can send; a directory left more open than that by
+    // someone else is closed again.
+    struct stat info {};
+    if (::stat(made.c_str(), &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid()) {
+      ::chmod(made.c_str(), 0700);
+    }
     cached = made;
   }
   *directory = cached;

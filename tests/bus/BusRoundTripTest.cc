@@ -35,6 +35,9 @@ void leaveStaleSocket(const std::string& path) {
 }  // namespace
 
 TEST(Bus, RoundTripReturnsTheCallbackStatusAndDeliversTheText) {
+  // A bus directory left open to others is closed again before any endpoint listens.
+  std::filesystem::create_directories(busDir());
+  ::chmod(busDir().c_str(), 0755);
   TestEndpoint endpoint("busRoundTrip", [](const bustest::Received& got) {
     return got.text.find("refuse") != std::string::npos ? kSmRefused : kSmTaken;
   });
