@@ -104,6 +104,21 @@ TEST_F(MessageTest, CallbackKindsContextAndShutdown) {
   EXPECT_EQ(sink_.codes(), std::vector<int>{1});
 }
 
+// A host that releases the plug-in without shutting it down leaves nothing running on the
+// freed object.
+TEST_F(MessageTest, ReleaseWithoutShutdownClosesTheEndpointAndStopsTheThreads) {
+  keepShellRunning();
+  start("4.0");
+  notifier_->Release();
+  notifier_ = nullptr;
+  const std::string text = "<Notification Type=\"Docked\"><Id>1</Id></Notification>";
+  uint32_t status = 0;
+  EXPECT_EQ(SmSend("tqNotify", text.c_str(), static_cast<uint32_t>(text.size()), &status, 5000), kSmErrNoListener);
+  EXPECT_TRUE(sink_.events().empty());
+  TQFactory_Unload(module_);
+  module_ = nullptr;
+}
+
 // A message that comes over the TCP listener from another machine is only traced.
 TEST_F(MessageTest, RemoteMessageIsIgnoredWithItsTrace) {
   {
