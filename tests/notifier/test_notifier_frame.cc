@@ -72,6 +72,23 @@ TEST_F(FrameTest, LastReleaseDestroysTheObjectAndCountsTheInstanceDown) {
   EXPECT_EQ(TQFactory_GetInstCount(module_), 0);
 }
 
+// With the factory's debug flag set at initialisation, reference counting is traced.
+TEST(FrameDebugTest, ReferenceCountingIsTracedWhenDebugIsOn) {
+  setenv("KIV_DEBUG", "1", 1);
+  HTQMODULE module = TQFactory_LoadExW(L"tqNotify", 1);
+  ASSERT_NE(module, nullptr);
+  ITQImpl* object = TQCreateInstance("ITQPlugin", 2);
+  ASSERT_NE(object, nullptr);
+  object->AddRef();
+  object->Release();
+  object->Release();
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::CreateInstance: libtqNotify.so instCount: 1"), 1);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::AddRef: libtqNotify.so: ptr: 0x"), 2);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: libtqNotify.so ptr: 0x"), 2);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: libtqNotify.so: deleting instance ptr: 0x"), 1);
+  TQFactory_Unload(module);
+}
+
 TEST_F(FrameTest, HandleRequestAnswersWithoutTouchingOutput) {
   auto* plugin = dynamic_cast<ITQPlugin*>(TQCreateInstance("ITQPlugin", 2));
   ASSERT_NE(plugin, nullptr);
