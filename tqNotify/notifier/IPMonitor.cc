@@ -160,10 +160,10 @@ int CTQNotify::IPThreadProcMethod() {
     if (woken == kiv::platform::kWaitFailed) {
       TQUtilities_TraceErrorW(kSource, L"%s: waiting for address changes failed (errno %d)",
                               kFunction, errno);
-      if (kiv::platform::waitOne(stopEvent->handle(), kFailedWaitPauseMs) ==
-          kiv::platform::kWaitObject0) {
-        break;
-      }
+      const uint32_t paused = kiv::platform::waitOne(stopEvent->handle(), kFailedWaitPauseMs);
+      // Without a working stop event the thread could neither pause nor ever see the
+      // shutdown; ending it keeps shutdown from waiting for ever.
+      if (paused != kiv::platform::kWaitTimeout) break;
       continue;
     }
     // Re-arm before handling: a change that comes while this one is handled (the script
