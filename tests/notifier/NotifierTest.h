@@ -15,6 +15,7 @@
 #include "platform/version.h"
 #include "support/kiv_test.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqNotify/notifier/ProcessState.h"
 #include "tqNotify/tqNotify.h"
 
 namespace notifiertest {
@@ -68,6 +69,9 @@ class NotifierTest : public ::testing::Test {
   }
 
   void create(const char* version) {
+    // A shutdown leaves the flag set for the rest of the process; ctest gives every test a
+    // process of its own, and this keeps a whole test program run in one process valid.
+    tqnotify::terminating = 0;
     kiv::platform::testing::setWindowsVersion(version);
     module_ = TQFactory_LoadExW(L"tqNotify", 1);
     ASSERT_NE(module_, nullptr);
