@@ -45,69 +45,53 @@ TEST_F(UnitsTest, LockAndUnlockInOneProcess) {
   unlockUnitsDB(again.get());
 }
 
-bool groupHasFullAccess(acl_t acl, gid_t gid) {
-  acl_entry_t entry;
-  for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl, which, &entry) == 1;
-       which = ACL_NEXT_ENTRY) {
-    acl_tag_t tag;
-    acl_get_tag_type(entry, &tag);
-    if (tag != ACL_GROUP) continue;
-    auto* qualifier = static_cast<gid_t*>(acl_get_qualifier(entry));
-    bool same = *qualifier == gid;
-    acl_free(qualifier);
-    if (!same) continue;
-    acl_permset_t permissions;
-    acl_get_permset(entry, &permissions);
-    return acl_get_perm(permissions, ACL_READ) == 1 && acl_get_perm(permissions, ACL_WRITE) == 1 &&
-           acl_get_perm(permissions, ACL_EXECUTE) == 1;
+// The ACL of one kind as text, e.g. "user::rwx\ngroup::r-x\ngroup:users:rwx\n...".
+std::string aclText(const std::string& path, acl_type_t type) {
+  acl_t acl = acl_get_file(path.c_str(), type);
+  if (acl == nullptr) return "";
+  if (acl_entries(acl) > 0) {
+    EXPECT_EQ(acl_valid(acl), 0) << "the mask must admit the entries";
   }
-  return false;
+  char* text = acl_to_text(acl, nullptr);
+  std::string result = text ? text : "";
+  acl_free(text);
+  acl_free(acl);
+  return result;
 }
 
-struct AclReading {
-  bool access = false;
-  bool inherited = false;
-};
-
-AclReading readUsersEntries(const std::string& path, gid_t gid) {
-  AclReading reading;
-  acl_t access = acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
-  acl_t inherited = acl_get_file(path.c_str(), ACL_TYPE_DEFAULT);
-  reading.access = access && groupHasFullAccess(access, gid);
-  reading.inherited = inherited && groupHasFullAccess(inherited, gid);
-  // The mask must admit the entry, or the listed rights would not apply.
-  if (access) {
-    EXPECT_EQ(acl_valid(access), 0);
-  }
-  acl_free(access);
-  acl_free(inherited);
-  return reading;
+bool usersFullAccess(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS) {
+  return aclText(path, type).find("group:users:rwx") != std::string::npos;
 }
 
-// Skips unless this file system keeps ACLs and the system has a group "users".
-gid_t usersGroupOrSkip(const std::string& scratch) {
-  const group* users = getgrnam("users");
-  fs::create_directories(scratch);
-  if (users == nullptr || !kiv::platform::grantGroupFullAccess(scratch, "users")) return 0;
-  return users->gr_gid;
+// Whether this file system keeps ACLs and the system has a group "users".
+bool aclsSupported() {
+  std::string probe = kivtest::home() + "/probe";
+  fs::create_directories(probe);
+  return getgrnam("users") != nullptr && kiv::platform::grantGroupFullAccess(probe, "users");
 }
 
-TEST_F(UnitsTest, NewUnitsDirectoryGrantsUsersFullAccess) {
-  gid_t gid = usersGroupOrSkip(kivtest::home() + "/probe");
-  if (gid == 0) GTEST_SKIP() << "no group users, or no ACLs on this file system";
+TEST_F(UnitsTest, UnitsDirectoryAccessList) {
+  if (!aclsSupported()) GTEST_SKIP() << "no group users, or no ACLs on this file system";
 
+  // Before NT 5 the new units directory gets no access list.
+  std::string old = kivtest::home() + "/old";
+  store().setStringW(L"dlox/common", L"configdata_location",
+                     TQStringW().format(L"%hs", old.c_str()), 0);
+  fs::create_directories(old + "/Agent");
+  kiv::platform::testing::setWindowsVersion("4.0");
+  UnitInfoW early = unit(L"early", L"User");
+  ASSERT_EQ(addUnitW(&early, kUnitType), 0);
+  kiv::platform::testing::setWindowsVersion(nullptr);
+  EXPECT_TRUE(fs::is_directory(old + "/Agent/units/00000001"));
+  EXPECT_FALSE(usersFullAccess(old + "/Agent/units"));
+
+  // From NT 5 on: users get full access, inherited by the units' own directories.
+  store().setStringW(L"dlox/common", L"configdata_location", L"", 0);
   UnitInfoW record = unit(L"u", L"User");
   ASSERT_EQ(addUnitW(&record, kUnitType), 0);
-  AclReading units = readUsersEntries(unitsDirectory(), gid);
-  EXPECT_TRUE(units.access);
-  EXPECT_TRUE(units.inherited);
-  // The unit's own directory inherits the entry.
-  EXPECT_TRUE(readUsersEntries(unitsDirectory() + "/00000001", gid).access);
-}
-
-TEST_F(UnitsTest, UnitsDirectoryAccessListDependsOnPlatform) {
-  gid_t gid = usersGroupOrSkip(kivtest::home() + "/probe");
-  if (gid == 0) GTEST_SKIP() << "no group users, or no ACLs on this file system";
+  EXPECT_TRUE(usersFullAccess(unitsDirectory()));
+  EXPECT_TRUE(usersFullAccess(unitsDirectory(), ACL_TYPE_DEFAULT));
+  EXPECT_TRUE(usersFullAccess(unitsDirectory() + "/00000002"));
 
   // Without default ACLs only the entry on the directory itself is set.
   std::string plain = kivtest::home() + "/plain";
@@ -115,18 +99,8 @@ TEST_F(UnitsTest, UnitsDirectoryAccessListDependsOnPlatform) {
   kiv::platform::testing::setDefaultAclUnavailable(true);
   EXPECT_TRUE(kiv::platform::grantGroupFullAccess(plain, "users"));
   kiv::platform::testing::setDefaultAclUnavailable(false);
-  AclReading reading = readUsersEntries(plain, gid);
-  EXPECT_TRUE(reading.access);
-  EXPECT_FALSE(reading.inherited);
-  EXPECT_FALSE(kiv::platform::grantGroupFullAccess(plain, "no-such-group-kiv"));
-
-  // Before NT 5 directories get no access list at all.
-  kiv::platform::testing::setWindowsVersion("4.0");
-  UnitInfoW record = unit(L"u", L"User");
-  ASSERT_EQ(addUnitW(&record, kUnitType), 0);
-  kiv::platform::testing::setWindowsVersion(nullptr);
-  EXPECT_TRUE(fs::is_directory(unitsDirectory() + "/00000001"));
-  EXPECT_FALSE(readUsersEntries(unitsDirectory(), gid).access);
+  EXPECT_TRUE(usersFullAccess(plain));
+  EXPECT_FALSE(usersFullAccess(plain, ACL_TYPE_DEFAULT));
 }
 
 }  // namespace
