@@ -69,6 +69,11 @@ std::wstring moduleFileName(void* module) {
   }
   // The main program's entry has an empty name.
   if (map->l_name == nullptr || map->l_name[0] == '\0') return executablePath();
+  // A module loaded by a relative path keeps that path; callers expect a full one.
+  char resolved[PATH_MAX];
+  if (map->l_name[0] != '/' && realpath(map->l_name, resolved) != nullptr) {
+    return detail::fromUtf8(resolved);
+  }
   return detail::fromUtf8(map->l_name);
 }
 
