@@ -41,7 +41,3 @@ void toNarrow(const UnitInfoW& from, UnitInfoA& to) {
   });
   to.next = nullptr;
 }
-
-void copyFields(const UnitInfoW& from, UnitInfoW& to) {
-  mapFields(from, to, [](const TQStringW& source, TQStringW& target) { target = source; });
-}

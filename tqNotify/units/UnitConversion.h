@@ -7,5 +7,3 @@
 // The integers are copied and the target's next link is cleared.
 void toWide(const UnitInfoA& from, UnitInfoW& to);
 void toNarrow(const UnitInfoW& from, UnitInfoA& to);
-// Copies all seventeen fields, leaving the target's next link alone.
-void copyFields(const UnitInfoW& from, UnitInfoW& to);

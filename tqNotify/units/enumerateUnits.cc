@@ -1,6 +1,7 @@
 // Listing units by type: a linked list allocated here and given back here to be freed.
 #include <array>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "tqNotify/framework/TQptr.h"
@@ -93,8 +94,8 @@ int enumerateUnitsExW(UnitInfoW** list, uint32_t typeMask, uint32_t fieldMask) {
       // Home directory and type were just read from the same snapshot; reading them again
       // could not change the record.
       readUnitFields(store, scratch, fieldMask);
-      auto* record = new UnitInfoW;
-      copyFields(scratch, *record);
+      // The scratch record is not used again: its fields move into the list record.
+      auto* record = new UnitInfoW(std::move(scratch));
       record->next = head;
       head = record;
     }
