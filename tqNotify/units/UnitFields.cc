@@ -9,7 +9,7 @@ constexpr TQStringW W::*kNoText = nullptr;
 constexpr int32_t W::*kNoNumber = nullptr;
 }  // namespace
 
-const std::array<UnitFieldSpec, 15> kUnitFields = {{
+const std::array<UnitFieldEntry, 15> kUnitFields = {{
     {kUnitType, L"unittype", L"unittype", &W::unittype, kNoNumber, false},
     {kUnitExecutionContext, L"executioncontext", L"executioncontext", &W::executioncontext,
      kNoNumber, false},

@@ -7,7 +7,7 @@
 
 #include "tqNotify/units/UnitInfo.h"
 
-struct UnitFieldSpec {
+struct UnitFieldEntry {
   uint32_t bit;
   const wchar_t* writeKey;
   const wchar_t* readKey;  // differs only for the URI, written as "uri" and read as "URI"
@@ -17,7 +17,7 @@ struct UnitFieldSpec {
 };
 
 // In the order the selection bits are walked: lowest bit first.
-extern const std::array<UnitFieldSpec, 15> kUnitFields;
+extern const std::array<UnitFieldEntry, 15> kUnitFields;
 
 // The configuration section that holds the units, and the one of a single unit.
 inline constexpr const wchar_t* kUnitsSection = L"dlox/agent/units";

@@ -66,12 +66,12 @@ void createUnit(ITQConfig& config, const TQStringW& section) {
 
 void writeFields(ITQConfig& config, const TQStringW& section, const UnitInfoW& unit,
                  uint32_t mask) {
-  for (const UnitFieldSpec& spec : kUnitFields) {
-    if (!(mask & spec.bit)) continue;
-    if (spec.text != nullptr) {
-      config.setStringW(section, spec.writeKey, unit.*spec.text, 0);
+  for (const UnitFieldEntry& entry : kUnitFields) {
+    if (!(mask & entry.bit)) continue;
+    if (entry.text != nullptr) {
+      config.setStringW(section, entry.writeKey, unit.*entry.text, 0);
     } else {
-      config.setNumber(section, spec.writeKey, unit.*spec.number, 0);
+      config.setNumber(section, entry.writeKey, unit.*entry.number, 0);
     }
   }
 }

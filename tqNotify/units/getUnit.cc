@@ -27,14 +27,14 @@ class SectionReader {
 
   // Every selected field but the type, lowest bit first.
   void readFields(UnitInfoW& unit, uint32_t mask) {
-    for (const UnitFieldSpec& spec : kUnitFields) {
-      if (spec.bit == kUnitType || !(mask & spec.bit)) continue;
-      if (spec.text != nullptr) {
-        readString(spec.readKey, unit.*spec.text);
+    for (const UnitFieldEntry& entry : kUnitFields) {
+      if (entry.bit == kUnitType || !(mask & entry.bit)) continue;
+      if (entry.text != nullptr) {
+        readString(entry.readKey, unit.*entry.text);
         continue;
       }
-      if (spec.zeroBeforeRead) unit.*spec.number = 0;
-      config_.getNumber(section_, spec.readKey, &(unit.*spec.number), 0);
+      if (entry.zeroBeforeRead) unit.*entry.number = 0;
+      config_.getNumber(section_, entry.readKey, &(unit.*entry.number), 0);
     }
   }
 
