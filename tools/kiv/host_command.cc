@@ -3,6 +3,7 @@
 // shuts it down in order on SIGINT or SIGTERM.
 #include <pthread.h>
 #include <signal.h>
+#include <systemd/sd-daemon.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -16,6 +17,7 @@
 #include "TQSMCAPI.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/host_event_source.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
 
@@ -236,17 +238,27 @@ int runHost(bool json) {
     HostEndpoint endpoint;
     if (auto error = endpoint.open(&route); !error.empty()) return fail(error);
 
-    // Host-side event sources go here: a later change feeds logind session changes (or
-    // utmp records where logind does not run) and power changes to route.plugin->OnEventW
-    // with codes 15 and 16, as the "tqHost" endpoint does for messages.
+    // Session and power changes of this machine, delivered one at a time like the
+    // messages of "tqHost". Declared after the endpoint, so they stop before it closes.
+    std::string sourcesText;
+    auto sources = startHostEventSources(
+        [&route](int code, const std::wstring& s1, const std::wstring& s2) {
+          std::lock_guard<std::mutex> guard(route.lock);
+          route.plugin->OnEventW(code, nullptr, TQStringW(s1.c_str()), TQStringW(s2.c_str()),
+                                 TQStringW());
+        },
+        &sourcesText);
+    TQUtilities_TraceW(L"kiv", L"kiv host: %hs", sourcesText.c_str());
 
     std::fprintf(stderr, "kiv host: running plug-in tqNotify, host events on bus endpoint "
-                         "\"tqHost\"; stop with SIGINT or SIGTERM\n");
+                         "\"tqHost\"; %s; stop with SIGINT or SIGTERM\n", sourcesText.c_str());
     std::fflush(stderr);
+    sd_notify(0, "READY=1");
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
-  }  // "tqHost" closes first, so no host event reaches a plug-in that is shutting down
+    sd_notify(0, "STOPPING=1");
+  }  // sources and "tqHost" end first, so no host event reaches a plug-in shutting down
   return 0;  // ~LoadedPlugin: shutdown, release, terminate, unload
 }
 
