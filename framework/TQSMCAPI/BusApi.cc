@@ -111,8 +111,11 @@ TQ_API int SmOpenEndPointU(const char* name, int /*reserved*/, SmCallback callba
   if (result != 0) return result;
   const SMENDPOINT id = bus.nextHandle++;
   if (bus.nextHandle == 0) bus.nextHandle = 1;
-  bus.endpoints.emplace(id, std::move(endpoint));
+  // The handle is out before the first callback can run: a callback may need it to close
+  // its own endpoint.
   *handle = id;
+  bus.endpoints.emplace(id, endpoint);
+  endpoint->start();
   return 0;
 }
 

@@ -46,9 +46,12 @@ int Endpoint::open(const std::string& name, SmCallback callback, void* context,
   std::shared_ptr<Endpoint> created(new Endpoint(name, callback, context));
   const int result = created->bind(relay);
   if (result != 0) return result;
-  created->thread_ = std::thread([self = created] { self->run(); });
   *endpoint = std::move(created);
   return 0;
+}
+
+void Endpoint::start() {
+  thread_ = std::thread([self = shared_from_this()] { self->run(); });
 }
 
 int Endpoint::bind(const std::shared_ptr<TcpRelay>& relay) {

@@ -27,7 +27,7 @@ extern const char kRemoteOrigin;
 
 class Endpoint : public std::enable_shared_from_this<Endpoint> {
  public:
-  // 0 and the running endpoint, or a kSmErr code.
+  // 0 and the bound endpoint, or a kSmErr code. Delivery begins with start().
   static int open(const std::string& name, SmCallback callback, void* context,
                   const std::shared_ptr<TcpRelay>& relay,
                   std::shared_ptr<Endpoint>* endpoint);
@@ -36,6 +36,9 @@ class Endpoint : public std::enable_shared_from_this<Endpoint> {
   Endpoint& operator=(const Endpoint&) = delete;
 
   const std::string& name() const { return name_; }
+
+  // Starts the delivery thread; everything written before is visible to the callbacks.
+  void start();
 
   // Queues a message from the TCP listener; false once the endpoint is closing.
   bool enqueueRemote(uint64_t ticket, std::string text);
