@@ -17,10 +17,11 @@
 
 namespace {
 
-TEST(Utilities, InstallDirIsKivHomeAndMustFit) {
+TEST(Utilities, InstallDirIsKivHomeWithItsAgentFolderAndMustFit) {
   char buffer[260];
   ASSERT_NE(TQUtilities_GetInstallDirA(buffer, sizeof buffer), 0);
   EXPECT_EQ(std::string(buffer), kivtest::home());
+  EXPECT_TRUE(std::filesystem::is_directory(kivtest::home() + "/Agent"));
   char tiny[4] = "xyz";
   EXPECT_EQ(TQUtilities_GetInstallDirA(tiny, sizeof tiny), 0);
   EXPECT_EQ(tiny[0], '\0');  // never a truncated path
