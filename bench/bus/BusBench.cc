@@ -5,11 +5,11 @@
 #include <zmq.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "TQSMCAPI.h"
+#include "support/bench_home.h"
 
 namespace {
 
@@ -81,19 +81,10 @@ BENCHMARK(BM_BareZmqRoundTrip)->UseRealTime();
 
 }  // namespace
 
-// Runs in a temporary KIV_HOME, removed afterwards.
+
 int main(int argc, char** argv) {
-  char pattern[] = "/tmp/kiv-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  home() = pattern;
-  setenv("KIV_HOME", pattern, 1);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(home(), ignored);
-  return 0;
+  kivbench::TemporaryHome temporaryHome;
+  if (!temporaryHome) return 1;
+  home() = temporaryHome.path();
+  return kivbench::runBenchmarks(argc, argv);
 }

@@ -6,12 +6,12 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ITQConfig.h"
 #include "tqUtilities.h"
+#include "support/bench_home.h"
 
 namespace {
 
@@ -293,18 +293,8 @@ BENCHMARK(BM_EnumerateUnitsInSnapshot)->Arg(10000)->Unit(benchmark::kMillisecond
 
 }  // namespace
 
-// Runs in a temporary KIV_HOME that is removed afterwards.
+
 int main(int argc, char** argv) {
-  char home[] = "/tmp/kiv-bench-XXXXXX";
-  if (mkdtemp(home) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  setenv("KIV_HOME", home, 1);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
-  return 0;
+  kivbench::TemporaryHome home;
+  return home ? kivbench::runBenchmarks(argc, argv) : 1;
 }

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "ITQEventSink.h"
@@ -14,6 +13,7 @@
 #include "platform/version.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqUtilities.h"
+#include "support/bench_home.h"
 
 namespace {
 
@@ -107,21 +107,15 @@ void stop() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char home[] = "/tmp/kiv-bench-notifier-XXXXXX";
-  if (mkdtemp(home) == nullptr) return 1;
-  setenv("KIV_HOME", home, 1);
+  kivbench::TemporaryHome home;
+  if (!home) return 1;
   setenv("KIV_TRACE_LEVEL", "1", 1);
-  int result = 0;
-  if (!start()) {
-    std::fprintf(stderr, "bench_notifier: the notifier did not start\n");
-    result = 1;
+  int result = 1;
+  if (start()) {
+    result = kivbench::runBenchmarks(argc, argv);
   } else {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    std::fprintf(stderr, "bench_notifier: the notifier did not start\n");
   }
   stop();
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
   return result;
 }

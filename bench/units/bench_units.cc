@@ -7,12 +7,12 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "ITQConfig.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
+#include "support/bench_home.h"
 
 namespace {
 
@@ -223,14 +223,6 @@ BENCHMARK(BM_RawAddUnitWork)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  char home[] = "/tmp/kiv-bench-units-XXXXXX";
-  if (mkdtemp(home) == nullptr) return 1;
-  setenv("KIV_HOME", home, 1);
-  std::filesystem::create_directories(std::string(home) + "/Agent");
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
-  return 0;
+  kivbench::TemporaryHome home;
+  return home ? kivbench::runBenchmarks(argc, argv) : 1;
 }

@@ -17,7 +17,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -26,6 +25,7 @@
 #include "ITQPlugin.h"
 #include "platform/address_change.h"
 #include "tqUtilities.h"
+#include "support/bench_home.h"
 
 namespace {
 
@@ -175,14 +175,6 @@ BENCHMARK(BM_AddressChangeToReport)->UseManualTime()->Iterations(200)->Unit(benc
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A home of its own, so the benchmark neither reads nor writes the agent's state.
-  char home[] = "/tmp/kiv-bench-watchers-XXXXXX";
-  if (mkdtemp(home) == nullptr) return 1;
-  setenv("KIV_HOME", home, 1);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
-  return 0;
+  kivbench::TemporaryHome home;
+  return home ? kivbench::runBenchmarks(argc, argv) : 1;
 }

@@ -4,7 +4,7 @@
 
 #include "TQString.h"
 #include "formatter.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 TQStringA::TQStringA(const char* text) : text_(text ? text : "") {}
 

@@ -7,7 +7,7 @@
 #include "TQString.h"
 #include "case_fold.h"
 #include "formatter.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 namespace {
 

@@ -30,4 +30,11 @@ wchar_t upper(wchar_t c) {
   return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), locale));
 }
 
+wchar_t fold(wchar_t c) {
+  if (c < 0x80) return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+  const locale_t locale = utf8Locale();
+  if (locale == locale_t{}) return c;
+  return static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(c), locale), locale));
+}
+
 }  // namespace kiv::text

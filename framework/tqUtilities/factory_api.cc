@@ -6,7 +6,7 @@
 
 #include "module_table.h"
 #include "tqUtilities.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 extern "C" {
 

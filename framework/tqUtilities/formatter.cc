@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "utf.h"
+#include "platform/utf8.h"
 
 namespace kiv::format {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "module_search.h"
 #include "tqUtilities.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 namespace kiv::factory {
 namespace {

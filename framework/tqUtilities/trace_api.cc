@@ -10,7 +10,7 @@
 #include "platform/last_error.h"
 #include "tqUtilities.h"
 #include "trace_logger.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 using kiv::trace::Kind;
 

@@ -14,7 +14,7 @@
 
 #include "platform/home.h"
 #include "trace_file_sink.h"
-#include "utf.h"
+#include "platform/utf8.h"
 
 namespace kiv::trace {
 namespace {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform {
 
@@ -14,6 +14,6 @@ int makeDirectory(const std::string& path, unsigned mode) {
   return mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : -1;
 }
 
-std::string narrowPath(const std::wstring& path) { return detail::toUtf8(path); }
+std::string narrowPath(const std::wstring& path) { return kiv::utf::narrow(path); }
 
 }  // namespace kiv::platform

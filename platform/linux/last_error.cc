@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform {
 
@@ -17,7 +17,7 @@ std::wstring errorText(int error) {
   char buffer[256];
   // GNU strerror_r may return a static string instead of filling the buffer.
   const char* text = strerror_r(error, buffer, sizeof buffer);
-  std::wstring result = detail::fromUtf8(text);
+  std::wstring result = kiv::utf::widen(text);
   errno = saved;
   return result;
 }

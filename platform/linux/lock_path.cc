@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "platform/home.h"
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform::detail {
 namespace {
@@ -32,14 +32,14 @@ std::string sessionSuffix() {
   char* end = nullptr;
   const unsigned long number = std::strtoul(id.c_str(), &end, 10);
   if (*end == '\0') return std::to_string(number);
-  return lockFileName(fromUtf8(id));
+  return lockFileName(kiv::utf::widen(id));
 }
 
 }  // namespace
 
 std::string lockFileName(std::wstring_view name) {
   static const char kHex[] = "0123456789ABCDEF";
-  const std::string bytes = toUtf8(name);
+  const std::string bytes = kiv::utf::narrow(name);
   std::string result;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);

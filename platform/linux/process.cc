@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 extern char** environ;
 
@@ -95,7 +95,7 @@ class SpawnSetup {
 }  // namespace
 
 std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
-  std::string command = detail::toUtf8(commandLine);
+  std::string command = kiv::utf::narrow(commandLine);
   if (command.find('\0') != std::string::npos) {
     errno = EINVAL;
     return nullptr;

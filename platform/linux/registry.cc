@@ -7,7 +7,7 @@
 
 #include "platform/linux/registry_db.h"
 #include "platform/linux/registry_key.h"
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform {
 namespace {
@@ -27,7 +27,7 @@ bool writeShouldFail(std::wstring_view name) {
   return failingName() && *failingName() == detail::foldCase(name);
 }
 
-std::wstring wide(const char* text) { return text != nullptr ? detail::fromUtf8(text) : L""; }
+std::wstring wide(const char* text) { return text != nullptr ? kiv::utf::widen(text) : L""; }
 
 // The key below `parent` named by `subKey`, levels normalised.
 RegistryKey childKey(const RegistryKey& parent, const wchar_t* subKey, uint32_t access) {
@@ -52,7 +52,7 @@ void createLevels(RegistryDb& db, const RegistryKey& key) {
     path += level;
     db.prepare("INSERT OR IGNORE INTO reg_keys(path, name) VALUES(?, ?)")
         .bind(1, detail::foldedUtf8(path))
-        .bind(2, detail::toUtf8(level))
+        .bind(2, kiv::utf::narrow(level))
         .step();
   }
 }
@@ -110,7 +110,7 @@ bool isText(uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 std::vector<uint8_t> narrowText(const std::vector<uint8_t>& bytes) {
   std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
   if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
-  const std::string utf8 = detail::toUtf8(text);
+  const std::string utf8 = kiv::utf::narrow(text);
   return std::vector<uint8_t>(utf8.begin(), utf8.end());
 }
 
@@ -151,7 +151,7 @@ long RegSetValueExW(HKEY handle, const wchar_t* name, uint32_t type, const void*
           " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data")
         .bind(1, key->folded)
         .bind(2, detail::foldedUtf8(valueName))
-        .bind(3, detail::toUtf8(valueName))
+        .bind(3, kiv::utf::narrow(valueName))
         .bind(4, int64_t{type})
         .bindBlob(5, data, size)
         .step();
@@ -184,7 +184,7 @@ long RegEnumValueW(HKEY handle, uint32_t index, wchar_t* name, uint32_t* nameLen
     auto select = db.prepare(
         "SELECT name FROM reg_values WHERE key = ? ORDER BY folded LIMIT 1 OFFSET ?");
     if (!select.bind(1, key->folded).bind(2, int64_t{index}).step()) return kErrorNoMoreItems;
-    found = detail::fromUtf8(select.text(0));
+    found = kiv::utf::widen(select.text(0));
     return kErrorSuccess;
   });
   if (status != kErrorSuccess) return status;

@@ -3,7 +3,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/diagnostics.h"
 #include "platform/home.h"
@@ -122,11 +124,6 @@ long RegistryDb::fail(int code, const std::string& what) {
                                                                   : kErrorRegistryIo;
 }
 
-long RegistryDb::execute(const char* sql) {
-  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  return rc == SQLITE_OK ? kErrorSuccess : fail(rc, describe(rc));
-}
-
 long RegistryDb::ensureOpen() {
   // The usual case costs no file-system calls: the root has not moved since the last call.
   if (db_ != nullptr && configuredHome() + "/registry.db" == path_) return kErrorSuccess;
@@ -144,8 +141,20 @@ long RegistryDb::ensureOpen() {
                                  nullptr);
   if (rc != SQLITE_OK) return fail(rc, describe(rc));
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  if (long result = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) return result;
-  return execute(kSchema);
+  // Processes that open a new file at the same time race to switch it to WAL and to make
+  // the tables, and the loser is told SQLITE_BUSY at once: the busy handler does not cover
+  // that step. It is tried again for as long as an ordinary lock wait would last.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    const int rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
+                                nullptr, nullptr, nullptr);
+    const int schema = rc == SQLITE_OK ? sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) : rc;
+    if (schema == SQLITE_OK) return kErrorSuccess;
+    if ((schema & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+      return fail(schema, describe(schema));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 Statement RegistryDb::prepare(const char* sql) {

@@ -61,7 +61,6 @@ class RegistryDb {
   long ensureOpen();
   long fail(int code, const std::string& what);
   void close();
-  long execute(const char* sql);
 
   sqlite3* db_ = nullptr;
   std::string path_;

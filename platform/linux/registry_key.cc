@@ -5,7 +5,7 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform {
 namespace {
@@ -44,7 +44,7 @@ std::wstring foldCase(std::wstring_view text) {
   return result;
 }
 
-std::string foldedUtf8(std::wstring_view text) { return toUtf8(foldCase(text)); }
+std::string foldedUtf8(std::wstring_view text) { return kiv::utf::narrow(foldCase(text)); }
 
 std::vector<std::wstring> splitKeyPath(std::wstring_view path) {
   std::vector<std::wstring> levels;

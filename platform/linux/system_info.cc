@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/linux/utf8.h"
+#include "platform/utf8.h"
 
 namespace kiv::platform {
 namespace {
@@ -29,13 +29,13 @@ std::wstring executablePath() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
   if (length <= 0 || length >= static_cast<ssize_t>(sizeof path)) return L"";
-  return detail::fromUtf8(std::string_view(path, static_cast<size_t>(length)));
+  return kiv::utf::widen(std::string_view(path, static_cast<size_t>(length)));
 }
 
 bool isExecutable(const char* path) {
   char resolved[PATH_MAX];
   if (realpath(path, resolved) == nullptr) return false;
-  return detail::fromUtf8(resolved) == executablePath();
+  return kiv::utf::widen(resolved) == executablePath();
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ bool getComputerName(wchar_t* buffer, uint32_t* size) {
     errno = EINVAL;
     return false;
   }
-  const std::wstring name = detail::fromUtf8(hostName());
+  const std::wstring name = kiv::utf::widen(hostName());
   if (name.empty()) {
     errno = errno != 0 ? errno : ENOENT;
     return false;
@@ -72,9 +72,9 @@ std::wstring moduleFileName(void* module) {
   // A module loaded by a relative path keeps that path; callers expect a full one.
   char resolved[PATH_MAX];
   if (map->l_name[0] != '/' && realpath(map->l_name, resolved) != nullptr) {
-    return detail::fromUtf8(resolved);
+    return kiv::utf::widen(resolved);
   }
-  return detail::fromUtf8(map->l_name);
+  return kiv::utf::widen(map->l_name);
 }
 
 void* moduleContaining(const void* address) {

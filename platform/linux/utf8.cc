@@ -1,17 +1,73 @@
-// UTF-32 <-> UTF-8 without locale dependence, so results do not change with LANG.
-#include "platform/linux/utf8.h"
+// UTF-8 decoding follows the "maximal subpart" practice: a broken sequence is replaced by
+// one U+FFFD for the longest prefix that could have started a valid character.
+#include "platform/utf8.h"
 
-#include <cstdint>
-
-namespace kiv::platform::detail {
+namespace kiv::utf {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-bool isScalar(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+// Length of the sequence a lead byte starts, and the allowed range of its second byte
+// (which rules out overlong forms, surrogates and values beyond U+10FFFF).
+struct Lead {
+  int length;
+  unsigned char low;
+  unsigned char high;
+};
 
-void append(std::string& out, char32_t c) {
-  if (!isScalar(c)) c = kReplacement;
+Lead leadOf(unsigned char byte) {
+  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};
+  if (byte == 0xED) return {3, 0x80, 0x9F};
+  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};
+  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
+  if (byte == 0xF4) return {4, 0x80, 0x8F};
+  return {0, 0, 0};
+}
+
+}  // namespace
+
+char32_t decodeOne(const char* text, std::size_t size, std::size_t* used, bool* valid) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  *used = 1;
+  *valid = true;
+  if (bytes[0] < 0x80) return bytes[0];
+  const Lead lead = leadOf(bytes[0]);
+  *valid = false;
+  if (lead.length == 0) return kReplacement;
+  char32_t codePoint = bytes[0] & (0xFF >> (lead.length + 1));
+  for (int i = 1; i < lead.length; ++i) {
+    if (static_cast<std::size_t>(i) >= size) return kReplacement;
+    const unsigned char byte = bytes[i];
+    const bool inRange = i == 1 ? (byte >= lead.low && byte <= lead.high) : isContinuation(byte);
+    if (!inRange) return kReplacement;
+    codePoint = (codePoint << 6) | (byte & 0x3F);
+    *used = i + 1;
+  }
+  *valid = true;
+  return codePoint;
+}
+
+char32_t readWide(const wchar_t* text, std::size_t size, std::size_t* used, bool* valid) {
+  const auto unit = static_cast<char32_t>(text[0]);
+  *used = 1;
+  *valid = true;
+  if (unit >= 0xD800 && unit <= 0xDBFF && size > 1) {
+    const auto low = static_cast<char32_t>(text[1]);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      *used = 2;
+      return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) {
+    *valid = false;
+    return kReplacement;
+  }
+  return unit;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -29,43 +85,44 @@ void append(std::string& out, char32_t c) {
   }
 }
 
-// Decodes one sequence at text[i]; advances i past what it consumed.
-char32_t decode(std::string_view text, size_t& i) {
-  const auto lead = static_cast<uint8_t>(text[i++]);
-  if (lead < 0x80) return lead;
-  int extra;
-  char32_t c;
-  char32_t minimum;
-  if ((lead & 0xE0) == 0xC0) {
-    extra = 1, c = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, c = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, c = lead & 0x07, minimum = 0x10000;
-  } else {
-    return kReplacement;
+bool toWide(std::string_view utf8, std::wstring& out) {
+  out.clear();
+  out.reserve(utf8.size());
+  bool allValid = true;
+  for (std::size_t at = 0; at < utf8.size();) {
+    std::size_t used = 0;
+    bool valid = true;
+    out += static_cast<wchar_t>(decodeOne(utf8.data() + at, utf8.size() - at, &used, &valid));
+    allValid = allValid && valid;
+    at += used;
   }
-  for (int k = 0; k < extra; ++k) {
-    if (i >= text.size() || (static_cast<uint8_t>(text[i]) & 0xC0) != 0x80) return kReplacement;
-    c = (c << 6) | (static_cast<uint8_t>(text[i++]) & 0x3F);
-  }
-  return (c < minimum || !isScalar(c)) ? kReplacement : c;
+  return allValid;
 }
 
-}  // namespace
-
-std::string toUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) append(out, static_cast<char32_t>(c));
-  return out;
+bool toUtf8(std::wstring_view wide, std::string& out) {
+  out.clear();
+  out.reserve(wide.size());
+  bool allValid = true;
+  for (std::size_t at = 0; at < wide.size();) {
+    std::size_t used = 0;
+    bool valid = true;
+    appendUtf8(out, readWide(wide.data() + at, wide.size() - at, &used, &valid));
+    allValid = allValid && valid;
+    at += used;
+  }
+  return allValid;
 }
 
-std::wstring fromUtf8(std::string_view text) {
+std::wstring widen(std::string_view utf8) {
   std::wstring out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) out += static_cast<wchar_t>(decode(text, i));
+  toWide(utf8, out);
   return out;
 }
 
-}  // namespace kiv::platform::detail
+std::string narrow(std::wstring_view wide) {
+  std::string out;
+  toUtf8(wide, out);
+  return out;
+}
+
+}  // namespace kiv::utf
