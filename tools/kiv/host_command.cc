@@ -18,6 +18,7 @@
 #include "TQString.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
 
@@ -25,36 +26,6 @@ namespace kiv::tool {
 namespace {
 
 constexpr const char* kHostEndpoint = "tqHost";
-
-std::string utf8(const TQStringW& text) {
-  TQStringA narrow;
-  narrow.assign_unicode(text.c_str());
-  return narrow.str();
-}
-
-// Escapes for a JSON string; with `json` false only what would break the line.
-std::string quoted(const std::string& text, bool json) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || (c == '\\' && json)) {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // The host's event sink: the plug-in calls it from the host's thread, the bus delivery
 // thread and its own worker threads, so lines are written one at a time.

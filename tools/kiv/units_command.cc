@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/kiv/commands.h"
+#include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
 
@@ -53,12 +54,6 @@ class UnitsModule {
   HTQMODULE module_;
   bool ok_ = false;
 };
-
-std::string utf8(const TQStringW& text) {
-  TQStringA narrow;
-  narrow.assign_unicode(text.c_str(), text.length());
-  return narrow.str();
-}
 
 TQStringW wide(const std::string& text) {
   TQStringW result;
@@ -147,29 +142,12 @@ uint32_t applySetting(const std::string& setting, UnitInfoW& unit) {
 
 // ---- Output.
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string jsonRecord(const UnitInfoW& unit) {
   std::string out = "{";
   for (const FieldRef& ref : recordFields()) {
     if (out.size() > 1) out += ",";
-    out += jsonString(ref.name) + ":";
-    out += ref.text ? jsonString(utf8(unit.*ref.text)) : std::to_string(unit.*ref.number);
+    out += quoted(ref.name, true) + ":";
+    out += ref.text ? quoted(utf8(unit.*ref.text), true) : std::to_string(unit.*ref.number);
   }
   return out + "}";
 }
