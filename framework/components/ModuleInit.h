@@ -13,6 +13,23 @@ std::atomic<HTQMODULE> g_moduleHandle{nullptr};
 
 HTQMODULE moduleHandle() { return g_moduleHandle.load(std::memory_order_acquire); }
 
+// A new T when the caller asks for the interface version it implements; otherwise a trace
+// naming both versions, and null.
+template <class T>
+ITQImpl* createIfVersion(const wchar_t* module, const char* className, int version) {
+  if (version == T::kVersion) return new T();
+  TQUtilities_TraceErrorW(module, L"%s: %hs version %d requested, only %d is supported",
+                          L"TQCreateInstance", className, version, T::kVersion);
+  return nullptr;
+}
+
+// The answer to a class name the module does not make: a trace, and null.
+inline ITQImpl* unsupportedClass(const wchar_t* module, const char* className) {
+  TQUtilities_TraceErrorW(module, L"%s: doesn't support %hs", L"TQCreateInstance",
+                          className ? className : "(null)");
+  return nullptr;
+}
+
 }  // namespace kiv::components
 
 // Remembers the handle of the first initialisation; a later call with another handle

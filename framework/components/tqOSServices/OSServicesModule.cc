@@ -6,25 +6,18 @@
 #include "CTQOSTerminalServices.h"
 #include "CTQOSThreadControl.h"
 
-namespace {
-
-template <class T>
-ITQImpl* createIfVersion(const char* className, int version) {
-  if (version == T::kVersion) return new T();
-  TQUtilities_TraceErrorW(L"tqOSServices", L"%s: %hs version %d requested, only %d is supported",
-                          L"TQCreateInstance", className, version, T::kVersion);
-  return nullptr;
-}
-
-}  // namespace
-
 extern "C" TQ_API ITQImpl* TQCreateInstance(const char* className, int version) {
-  using kiv::components::isClass;
-  if (isClass(className, "TQOSThreadControl")) return createIfVersion<CTQOSThreadControl>(className, version);
-  if (isClass(className, "TQOSTerminalServices")) return createIfVersion<CTQOSTerminalServices>(className, version);
-  if (isClass(className, "TQOSTSEnum")) return createIfVersion<CTQOSTSEnum>(className, version);
-  if (isClass(className, "TQOSProcessEnum")) return createIfVersion<CTQOSProcessEnum>(className, version);
-  TQUtilities_TraceErrorW(L"tqOSServices", L"%s: doesn't support %hs", L"TQCreateInstance",
-                          className ? className : "(null)");
-  return nullptr;
+  using namespace kiv::components;
+  constexpr const wchar_t* kModule = L"tqOSServices";
+  if (isClass(className, "TQOSThreadControl")) {
+    return createIfVersion<CTQOSThreadControl>(kModule, className, version);
+  }
+  if (isClass(className, "TQOSTerminalServices")) {
+    return createIfVersion<CTQOSTerminalServices>(kModule, className, version);
+  }
+  if (isClass(className, "TQOSTSEnum")) return createIfVersion<CTQOSTSEnum>(kModule, className, version);
+  if (isClass(className, "TQOSProcessEnum")) {
+    return createIfVersion<CTQOSProcessEnum>(kModule, className, version);
+  }
+  return unsupportedClass(kModule, className);
 }

@@ -3,15 +3,7 @@
 #include "CTQXMLParser.h"
 
 extern "C" TQ_API ITQImpl* TQCreateInstance(const char* className, int version) {
-  if (!kiv::components::isClass(className, "ITQXMLParser")) {
-    TQUtilities_TraceErrorW(L"tqXMLParser", L"%s: doesn't support %hs", L"TQCreateInstance",
-                            className ? className : "(null)");
-    return nullptr;
-  }
-  if (version != CTQXMLParser::kVersion) {
-    TQUtilities_TraceErrorW(L"tqXMLParser", L"%s: %hs version %d requested, only %d is supported",
-                            L"TQCreateInstance", className, version, CTQXMLParser::kVersion);
-    return nullptr;
-  }
-  return new CTQXMLParser();
+  using namespace kiv::components;
+  if (isClass(className, "ITQXMLParser")) return createIfVersion<CTQXMLParser>(L"tqXMLParser", className, version);
+  return unsupportedClass(L"tqXMLParser", className);
 }
