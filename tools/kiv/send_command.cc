@@ -151,7 +151,7 @@ int deliver(const char* endpoint, const std::string& text, int timeoutMs) {
 
 void addUserCommand(CLI::App& send, const char* name, const char* type,
                     std::shared_ptr<SendOptions> o, int& exitCode) {
-  CLI::App* command = send.add_subcommand(name, std::string("send a ") + type + " notification");
+  CLI::App* command = send.add_subcommand(name, std::string("Send a ") + type + " notification");
   command->add_option("--user", o->user, "user name")->required();
   command->add_option("--domain", o->domain, "domain name")->required();
   command->add_option("--session", o->session, "session number")->required();
@@ -163,7 +163,7 @@ void addUserCommand(CLI::App& send, const char* name, const char* type,
 }
 
 void addDeviceCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& exitCode) {
-  CLI::App* docked = send.add_subcommand("docked", "send a Docked notification");
+  CLI::App* docked = send.add_subcommand("docked", "Send a Docked notification");
   docked->add_option("--id", o->id, "device id")->required();
   docked->add_option("--type", o->type, "device type")->required();
   docked->callback([o, &exitCode] {
@@ -172,7 +172,7 @@ void addDeviceCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& exit
     exitCode = deliver("tqNotify", text, o->timeoutMs);
   });
 
-  CLI::App* undocked = send.add_subcommand("undocked", "send an UnDocked notification");
+  CLI::App* undocked = send.add_subcommand("undocked", "Send an UnDocked notification");
   undocked->add_option("--type", o->type, "device type")->required();
   undocked->callback([o, &exitCode] {
     const std::string text = "<Notification Type=\"UnDocked\">" +
@@ -182,7 +182,7 @@ void addDeviceCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& exit
 }
 
 void addRawAndHostCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& exitCode) {
-  CLI::App* raw = send.add_subcommand("raw", "send a file (or standard input) as it is");
+  CLI::App* raw = send.add_subcommand("raw", "Send a file (or standard input) as it is");
   raw->add_option("file", o->file, "file to send, - for standard input")->required();
   raw->callback([o, &exitCode] {
     std::string text;
@@ -194,7 +194,7 @@ void addRawAndHostCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& 
     exitCode = deliver("tqNotify", text, o->timeoutMs);
   });
 
-  CLI::App* host = send.add_subcommand("host-event", "send an event to the plug-in host");
+  CLI::App* host = send.add_subcommand("host-event", "Send an event to the plug-in host");
   host->add_option("code", o->code, "event code")->required();
   host->add_option("s1", o->s1, "first string")->required();
   host->add_option("s2", o->s2, "second string");
@@ -206,7 +206,7 @@ void addRawAndHostCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& 
 
 void addSendCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<SendOptions>();
-  CLI::App* send = app.add_subcommand("send", "send a message to a bus endpoint");
+  CLI::App* send = app.add_subcommand("send", "Send a message to a bus endpoint");
   send->require_subcommand(1);
   send->add_option("--timeout", options->timeoutMs, "milliseconds to wait for the answer")
       ->check(CLI::PositiveNumber);

@@ -258,10 +258,10 @@ void runWithModule(int& exitCode, Run run) {
 
 void addUnitsCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<Options>();
-  CLI::App* units = app.add_subcommand("units", "list, read and add units");
+  CLI::App* units = app.add_subcommand("units", "List, read and add units");
   units->require_subcommand(1);
 
-  CLI::App* list = units->add_subcommand("list", "list units of the selected types");
+  CLI::App* list = units->add_subcommand("list", "List units of the selected types");
   list->add_option("--types", options->types, "unit-type mask (default 0x3f: all)");
   list->add_option("--fields", options->fields, "field-selection mask (default 0xffff)");
   list->add_flag("--json", options->json, "one JSON array of records");
@@ -269,7 +269,7 @@ void addUnitsCommand(CLI::App& app, int& exitCode) {
     runWithModule(exitCode, [&](UnitsModule& m) { return runList(m, *options); });
   });
 
-  CLI::App* get = units->add_subcommand("get", "show one unit");
+  CLI::App* get = units->add_subcommand("get", "Show one unit");
   get->add_option("NAME", options->name, "unit name")->required();
   get->add_option("--fields", options->fields, "field-selection mask (default 0xffff)");
   get->add_flag("--json", options->json, "the record as one JSON object");
@@ -277,7 +277,7 @@ void addUnitsCommand(CLI::App& app, int& exitCode) {
     runWithModule(exitCode, [&](UnitsModule& m) { return runGet(m, *options); });
   });
 
-  CLI::App* add = units->add_subcommand("add", "create a unit or update its fields");
+  CLI::App* add = units->add_subcommand("add", "Create a unit or update its fields");
   add->add_option("NAME", options->name, "unit name")->required();
   add->add_option("--type", options->type, "unit type (selects the unittype field)");
   add->add_option("--set", options->settings, "FIELD=VALUE, repeatable")
@@ -287,7 +287,7 @@ void addUnitsCommand(CLI::App& app, int& exitCode) {
     runWithModule(exitCode, [&](UnitsModule& m) { return runAdd(m, *options); });
   });
 
-  units->add_subcommand("path", "show the units directory")->callback([&exitCode] {
+  units->add_subcommand("path", "Show the units directory")->callback([&exitCode] {
     runWithModule(exitCode, [](UnitsModule& m) { return runPath(m); });
   });
 }
