@@ -4,6 +4,7 @@
 
 #include "ITQConfig.h"
 #include "notifier/NotifierTest.h"
+#include "tqNotify/notifier/ScopedLock.h"
 
 namespace notifiertest {
 namespace {
@@ -50,7 +51,9 @@ TEST_F(MessageTest, LogonOnNt4WritesBothUnitsAndReportsLogonThenSession) {
   EXPECT_EQ(user.unittype, L"User");
   EXPECT_EQ(user.uri, L"winnt://CORP/alice");
 
-  // The shell watcher now watches the user of this logon.
+  // The shell watcher now watches the user of this logon (read under its lock, as the
+  // watcher reads them).
+  ScopedLock lock(notifier_->watcherLock.get());
   EXPECT_EQ(notifier_->watchedUser, L"alice");
   EXPECT_EQ(notifier_->watchedUserUnit, L"CORP|alice");
   EXPECT_EQ(notifier_->watchedComputerUserUnit, L".|CORP|alice");
