@@ -14,6 +14,17 @@ struct ITQEventSink {
   ~ITQEventSink() = default;
 };
 
+// The narrow entry of a sink that works with wide strings: converts the three strings from
+// the system code page and hands them to OnEventW with the same code and sender.
+inline bool forwardToOnEventW(ITQEventSink& sink, int code, void* sender, const TQStringA& s1,
+                              const TQStringA& s2, const TQStringA& s3) {
+  TQStringW w1, w2, w3;
+  w1.assign_mbcs(s1.c_str());
+  w2.assign_mbcs(s2.c_str());
+  w3.assign_mbcs(s3.c_str());
+  return sink.OnEventW(code, sender, w1, w2, w3);
+}
+
 // Codes the plug-in reports to its host.
 enum TQEventCode : int {
   kTQEventShutdown = 1,

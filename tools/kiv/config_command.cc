@@ -9,6 +9,7 @@
 #include "ITQConfig.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/text_output.h"
 #include "tqUtilities.h"
 
 namespace kiv::tool {
@@ -38,12 +39,6 @@ class ConfigRef {
 std::wstring wide(const std::string& text) {
   TQStringW converted;
   converted.assign_utf8(text.c_str());
-  return converted.str();
-}
-
-std::string narrow(const wchar_t* text) {
-  TQStringA converted;
-  converted.assign_unicode(text);
   return converted.str();
 }
 
@@ -107,9 +102,9 @@ int runSet(const ConfigArgs& args) {
 
 void printValue(void*, const wchar_t* key, const wchar_t* text, int32_t number) {
   if (text != nullptr) {
-    std::printf("%s = %s\n", narrow(key).c_str(), narrow(text).c_str());
+    std::printf("%s = %s\n", utf8(key).c_str(), utf8(text).c_str());
   } else {
-    std::printf("%s = %d\n", narrow(key).c_str(), number);
+    std::printf("%s = %d\n", utf8(key).c_str(), number);
   }
 }
 
@@ -126,7 +121,7 @@ int runList(const ConfigArgs& args) {
     names.resize(size);
     rc = config->listSections(section.c_str(), names.data(), &count, &size, 0);
     for (const wchar_t* name = names.data(); rc == 0 && *name != L'\0'; name += wcslen(name) + 1) {
-      std::printf("%s/\n", narrow(name).c_str());
+      std::printf("%s/\n", utf8(name).c_str());
     }
   }
   config->endSnapshot();

@@ -104,11 +104,7 @@ void onPowerChange(CTQNotify& notifier, int32_t event) {
 
 bool CTQNotify::OnEventA(int code, void* sender, const TQStringA& s1, const TQStringA& s2,
                          const TQStringA& s3) {
-  TQStringW w1, w2, w3;
-  w1.assign_mbcs(s1.c_str());
-  w2.assign_mbcs(s2.c_str());
-  w3.assign_mbcs(s3.c_str());
-  return OnEventW(code, sender, w1, w2, w3);
+  return forwardToOnEventW(*this, code, sender, s1, s2, s3);
 }
 
 bool CTQNotify::OnEventW(int code, void*, const TQStringW& s1, const TQStringW& s2,
