@@ -67,7 +67,7 @@ int Endpoint::bind(const std::shared_ptr<TcpRelay>& relay) {
 
   socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (!socket_ || wakeFd_ < 0 ||
+  if (!socket_ || wakeFd_ < 0 || !socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(socket_.get(), ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(socket_.get(), paths_.address.c_str()) != 0) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
@@ -197,7 +197,8 @@ void Endpoint::refuseLeftovers() {
 }
 
 // Frees the name: the socket and its file go first, the ownership lock last, so that a new
-// owner never finds our socket file in its way. ZeroMQ closes the listening descriptor a
+// owner never finds our socket file in its way. The answers already given still go out
+// after the close (the socket lingers), and each connection closes behind its answers. ZeroMQ closes the listening descriptor a
 // moment later on its own thread but never removes the file itself, so the removal here
 // cannot hit a socket file that a new owner has made meanwhile.
 void Endpoint::release() {

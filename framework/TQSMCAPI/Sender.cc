@@ -1,16 +1,24 @@
 // The sending side of the bus, for our own tools: one request, one answer. Each thread keeps
-// a connected socket per local endpoint, so repeated sends cost one round trip; a socket
-// whose request went unanswered is thrown away, so a late answer can never be taken for the
+// a connection per local endpoint, so repeated sends cost one round trip; a connection whose
+// request went unanswered is thrown away, so a late answer can never be taken for the
 // answer to a later request.
+//
+// An answer that has arrived is always returned. "Nobody listening" is said only when no
+// answer can come any more: the endpoint is gone and either our request never left this
+// process or the connection to the endpoint has closed (an endpoint sends every answer it
+// owes before its connections close).
 #include <sys/stat.h>
 #include <zmq.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
+#include "framework/TQSMCAPI/LocalConnection.h"
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/Zmq.h"
 
@@ -19,15 +27,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kDefaultTimeoutMs = 5000;
 // While waiting for an answer the endpoint's owner is looked for this often, so that an
 // endpoint that closes meanwhile ends the wait early.
 constexpr int kLivenessCheckMs = 200;
+// takeReply's answer when nothing has arrived.
+constexpr int kNoReplyYet = -1;
 
 struct Deadline {
   Clock::time_point at;
   explicit Deadline(int timeoutMs)
-      : at(Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs)) {}
+      : at(Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kSmDefaultTimeoutMs)) {}
   int remainingMs() const {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -38,29 +47,63 @@ bool validArguments(const char* text, uint32_t length, const uint32_t* status) {
   return status != nullptr && (text != nullptr || length == 0);
 }
 
-// Waits for the one answer on `socket`. `stillThere` is asked between slices of the wait.
-template <typename StillThere>
-int awaitReply(void* socket, const Deadline& deadline, StillThere stillThere, uint32_t* status) {
+// The answer waiting on `socket`, if one is: 0 with *status, a bus error, or kNoReplyYet.
+int takeReply(void* socket, uint32_t* status) {
+  Frames frames, envelope, body;
+  Reply reply;
+  if (!receiveFrames(socket, &frames, true)) return kNoReplyYet;
+  if (!splitEnvelope(std::move(frames), &envelope, &body) || body.size() != 1 ||
+      !decodeReply(body[0], &reply)) {
+    return kSmErrTransport;
+  }
+  if (reply.error != 0) return reply.error;
+  *status = reply.status;
+  return 0;
+}
+
+// Waits for the one answer from a listener on another machine.
+int awaitRemoteReply(void* socket, const Deadline& deadline, uint32_t* status) {
   for (;;) {
-    const int remaining = deadline.remainingMs();
     zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
-    const int slice = remaining < kLivenessCheckMs ? remaining : kLivenessCheckMs;
-    const int ready = zmq_poll(&item, 1, slice);
-    if (ready < 0 && zmq_errno() != EINTR) return kSmErrTransport;
-    if (ready > 0) {
-      Frames frames, envelope, body;
-      Reply reply;
-      if (!receiveFrames(socket, &frames, true)) continue;
-      if (!splitEnvelope(std::move(frames), &envelope, &body) || body.size() != 1 ||
-          !decodeReply(body[0], &reply)) {
-        return kSmErrTransport;
-      }
-      if (reply.error != 0) return reply.error;
-      *status = reply.status;
-      return 0;
+    if (zmq_poll(&item, 1, deadline.remainingMs()) < 0 && zmq_errno() != EINTR) {
+      return kSmErrTransport;
+    }
+    const int result = takeReply(socket, status);
+    if (result != kNoReplyYet) return result;
+    if (deadline.remainingMs() == 0) return kSmErrTimeout;
+  }
+}
+
+// Waits for the one answer from a local endpoint. `stillThere` is asked between slices of
+// the wait until it first says no; from then on only the connection decides.
+template <typename StillThere>
+int awaitLocalReply(LocalConnection& connection, const Deadline& deadline, StillThere stillThere,
+                    uint32_t* status) {
+  bool endpointGone = false;
+  for (;;) {
+    zmq_pollitem_t items[2] = {{connection.socket(), 0, ZMQ_POLLIN, 0},
+                               {connection.monitor(), 0, ZMQ_POLLIN, 0}};
+    const int remaining = deadline.remainingMs();
+    const int slice = endpointGone ? remaining : std::min(remaining, kLivenessCheckMs);
+    if (zmq_poll(items, 2, slice) < 0 && zmq_errno() != EINTR) return kSmErrTransport;
+    int result = takeReply(connection.socket(), status);
+    if (result != kNoReplyYet) return result;
+
+    connection.update();
+    if (connection.disconnected() || (endpointGone && !connection.everConnected())) {
+      // Nothing more can arrive; an answer that came with the close is here already.
+      result = takeReply(connection.socket(), status);
+      if (result != kNoReplyYet) return result;
+      // A connection lost while its endpoint is still open is no "nobody listening".
+      return endpointGone || !stillThere() ? kSmErrNoListener : kSmErrTransport;
     }
     if (deadline.remainingMs() == 0) return kSmErrTimeout;
-    if (!stillThere()) return kSmErrNoListener;
+    if (!endpointGone && !stillThere()) {
+      endpointGone = true;
+      // A request that has left was sent after the connection was made, and the connection
+      // event was queued before it: taking the events in now tells for sure.
+      connection.update();
+    }
   }
 }
 
@@ -83,24 +126,30 @@ bool socketFile(const std::string& path, SocketFile* file) {
   return true;
 }
 
-class LocalSockets {
+class LocalConnections {
  public:
-  void* get(const EndpointPaths& paths, const SocketFile& file) {
-    auto found = sockets_.find(paths.address);
-    if (found != sockets_.end() && found->second.file == file) return found->second.socket.get();
-    if (found != sockets_.end()) sockets_.erase(found);
-    ZmqSocket socket(busContext(), ZMQ_DEALER);
-    if (!socket || zmq_connect(socket.get(), paths.address.c_str()) != 0) return nullptr;
-    return sockets_.emplace(paths.address, Cached{std::move(socket), file}).first->second.socket.get();
+  LocalConnection* get(const EndpointPaths& paths, const SocketFile& file) {
+    auto found = connections_.find(paths.address);
+    if (found != connections_.end()) {
+      found->second.connection->update();
+      if (found->second.file == file && !found->second.connection->disconnected()) {
+        return found->second.connection.get();
+      }
+      connections_.erase(found);
+    }
+    std::unique_ptr<LocalConnection> connection = LocalConnection::open(paths.address);
+    if (connection == nullptr) return nullptr;
+    return connections_.emplace(paths.address, Cached{std::move(connection), file})
+        .first->second.connection.get();
   }
-  void discard(const std::string& address) { sockets_.erase(address); }
+  void discard(const std::string& address) { connections_.erase(address); }
 
  private:
   struct Cached {
-    ZmqSocket socket;
+    std::unique_ptr<LocalConnection> connection;
     SocketFile file;
   };
-  std::unordered_map<std::string, Cached> sockets_;
+  std::unordered_map<std::string, Cached> connections_;
 };
 
 // The endpoint we connected to is still open: its owner holds the lock and its socket file
@@ -110,7 +159,7 @@ bool sameEndpoint(const EndpointPaths& paths, const SocketFile& file) {
   return endpointOwned(paths.lockPath) && socketFile(paths.socketPath, &now) && now == file;
 }
 
-thread_local LocalSockets localSockets;
+thread_local LocalConnections localConnections;
 
 }  // namespace
 }  // namespace kiv::bus
@@ -133,16 +182,16 @@ TQ_API int SmSend(const char* endpoint, const char* text, uint32_t length, uint3
     return kSmErrNoListener;
   }
 
-  void* socket = localSockets.get(paths, file);
-  if (socket == nullptr) return kSmErrTransport;
+  LocalConnection* connection = localConnections.get(paths, file);
+  if (connection == nullptr) return kSmErrTransport;
   const Frames request{std::string(), std::string(text == nullptr ? "" : text, length)};
-  zmq_setsockopt(socket, ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
-  int result = sendFrames(socket, request) ? 0 : kSmErrTimeout;
+  zmq_setsockopt(connection->socket(), ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
+  int result = sendFrames(connection->socket(), request) ? 0 : kSmErrTimeout;
   if (result == 0) {
-    result = awaitReply(socket, deadline, [&] { return sameEndpoint(paths, file); }, status);
+    result = awaitLocalReply(*connection, deadline, [&] { return sameEndpoint(paths, file); }, status);
   }
   if (result == kSmErrTimeout || result == kSmErrNoListener || result == kSmErrTransport) {
-    localSockets.discard(paths.address);
+    localConnections.discard(paths.address);
   }
   return result;
 }
@@ -165,7 +214,17 @@ TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
   if (!sendFrames(socket.get(), request)) {
     return zmq_errno() == EAGAIN ? kSmErrNoListener : kSmErrTransport;
   }
-  return awaitReply(socket.get(), deadline, [] { return true; }, status);
+  return awaitRemoteReply(socket.get(), deadline, status);
+}
+
+TQ_API int SmQueryEndPointOwner(const char* endpoint, int* pid) {
+  if (!isValidEndpointName(endpoint) || pid == nullptr) return kSmErrInvalidArgument;
+  EndpointPaths paths;
+  if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
+  const int owner = endpointOwnerPid(paths.lockPath);
+  if (owner < 0) return kSmErrNoListener;
+  *pid = owner;
+  return 0;
 }
 
 TQ_API const char* SmErrorText(int error) {

@@ -27,7 +27,8 @@ std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver de
   relay->socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
   relay->wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   void* socket = relay->socket_.get();
-  if (socket == nullptr || relay->wakeFd_ < 0 ||
+  // Answers sent just before the listener stops still reach their senders.
+  if (socket == nullptr || relay->wakeFd_ < 0 || !relay->socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(socket, ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(socket, address.c_str()) != 0) {
     *error = std::string("cannot listen on ") + address + ": " + zmq_strerror(zmq_errno());
@@ -71,11 +72,14 @@ void TcpRelay::run() {
     if (items[1].revents != 0) {
       uint64_t count = 0;
       [[maybe_unused]] ssize_t got = ::read(wakeFd_, &count, sizeof count);
+      bool stopping = false;
       {
         std::lock_guard lock(mutex_);
-        if (stopping_) return;
+        stopping = stopping_;
       }
+      // The endpoints' last answers are completed before the listener is told to stop.
       sendCompleted();
+      if (stopping) return;
     }
     if (items[0].revents != 0) serviceRequests();
   }
