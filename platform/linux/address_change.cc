@@ -56,6 +56,11 @@ bool AddressChangeSocket::joinChangeGroup() {
   return ::setsockopt(fd_, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) == 0;
 }
 
+WaitHandle AddressChangeSocket::handle() const {
+  if (failingStep[static_cast<int>(family_)].load() == testing::AddressChangeStep::kWait) return {};
+  return {fd_, false};
+}
+
 bool AddressChangeSocket::rearm() {
   std::array<char, 16384> buffer;
   bool pending = false;
