@@ -26,7 +26,7 @@ class AddressChangeSocket {
   bool joinChangeGroup();
 
   // Readable while a change is pending.
-  WaitHandle handle() const;
+  WaitHandle handle() const { return unwaitable_ ? WaitHandle{} : WaitHandle{fd_, false}; }
   // Drops every pending notification without blocking so that the next change signals
   // afresh. True when something was pending; a receive-buffer overflow counts as pending,
   // since changes were lost there.
@@ -36,6 +36,7 @@ class AddressChangeSocket {
   AddressChangeSocket(AddressFamily family, int fd) : family_(family), fd_(fd) {}
   AddressFamily family_;
   int fd_;
+  bool unwaitable_ = false;  // test hook: hand out a handle every wait refuses
 };
 
 namespace testing {

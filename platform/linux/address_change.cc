@@ -30,7 +30,9 @@ std::unique_ptr<AddressChangeSocket> AddressChangeSocket::open(AddressFamily fam
   if (injectedFailure(family, testing::AddressChangeStep::kOpen)) return nullptr;
   const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<AddressChangeSocket>(new AddressChangeSocket(family, fd));
+  std::unique_ptr<AddressChangeSocket> socket(new AddressChangeSocket(family, fd));
+  socket->unwaitable_ = failingStep[static_cast<int>(family)].load() == testing::AddressChangeStep::kWait;
+  return socket;
 }
 
 AddressChangeSocket::~AddressChangeSocket() { ::close(fd_); }
@@ -54,11 +56,6 @@ bool AddressChangeSocket::joinChangeGroup() {
   const int group =
       family_ == AddressFamily::kIPv4 ? RTNLGRP_IPV4_IFADDR : RTNLGRP_IPV6_IFADDR;
   return ::setsockopt(fd_, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) == 0;
-}
-
-WaitHandle AddressChangeSocket::handle() const {
-  if (failingStep[static_cast<int>(family_)].load() == testing::AddressChangeStep::kWait) return {};
-  return {fd_, false};
 }
 
 bool AddressChangeSocket::rearm() {
