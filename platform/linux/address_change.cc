@@ -31,7 +31,8 @@ std::unique_ptr<AddressChangeSocket> AddressChangeSocket::open(AddressFamily fam
   const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0) return nullptr;
   std::unique_ptr<AddressChangeSocket> socket(new AddressChangeSocket(family, fd));
-  socket->unwaitable_ = failingStep[static_cast<int>(family)].load() == testing::AddressChangeStep::kWait;
+  socket->unwaitable_ =
+      failingStep[static_cast<int>(family)].load() == testing::AddressChangeStep::kWait;
   return socket;
 }
 

@@ -11,7 +11,8 @@ std::optional<AddressSnapshot> AddressSnapshot::take() {
   AddressSnapshot snapshot;
   for (auto& text : *addresses) {
     // Only IPv6 texts hold a colon.
-    const auto family = text.find(':') == std::string::npos ? AddressFamily::kIPv4 : AddressFamily::kIPv6;
+    const auto family =
+        text.find(':') == std::string::npos ? AddressFamily::kIPv4 : AddressFamily::kIPv6;
     snapshot.byFamily_[static_cast<std::size_t>(family)].insert(std::move(text));
   }
   return snapshot;

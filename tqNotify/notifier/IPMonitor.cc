@@ -215,7 +215,8 @@ int CTQNotify::IPThreadProcMethod() {
     std::array<bool, 2> pending = watch.rearm();
     if (woken == 1 || woken == 2) pending[woken - 1] = true;
     if (!handled.changed(pending)) {
-      TQUtilities_TraceExW(kSource, 4, L"%s: %s notification left the address list as it was; ignored",
+      TQUtilities_TraceExW(kSource, 4,
+                           L"%s: %s notification left the address list as it was; ignored",
                            kFunction, woken == 2 ? L"IPv6" : L"IPv4");
       continue;
     }
