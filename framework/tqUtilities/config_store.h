@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/tqUtilities/config_cache.h"
+#include "framework/tqUtilities/config_section.h"
 #include "framework/tqUtilities/config_sqlite.h"
 
 namespace kiv::config {
@@ -28,6 +29,8 @@ class ConfigStore {
 
   // The value; its text is valid until the next call on this store.
   int read(std::wstring_view section, std::wstring_view key, ValueView* value);
+  // Every value of `section`, replacing what `values` held; "not found" when it has none.
+  int readSection(std::wstring_view section, SectionValues& values);
   int writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text);
   int writeNumber(std::wstring_view section, std::wstring_view key, int32_t number);
 
