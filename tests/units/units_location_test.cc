@@ -5,6 +5,9 @@
 #include <sys/acl.h>
 
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "platform/dir_acl.h"
 #include "platform/version.h"
@@ -43,6 +46,31 @@ TEST_F(UnitsTest, LockAndUnlockInOneProcess) {
   TQptr<ITQOSLock> again;
   EXPECT_EQ(lockUnitsDB(again.fill()), 0);
   unlockUnitsDB(again.get());
+}
+
+// A caller whose thread ended while it held the units lock leaves it abandoned; the next
+// caller gets the lock. Taken on a thread of its own so that a wedged lock fails the test
+// instead of hanging it.
+TEST_F(UnitsTest, LockAbandonedByAnEndedThreadIsTakenByTheNext) {
+  TQptr<ITQOSLock> abandoned;  // the object outlives its owner thread
+  std::thread([&] { ASSERT_EQ(lockUnitsDB(abandoned.fill()), 0); }).join();
+  ASSERT_TRUE(abandoned);
+
+  auto result = std::make_shared<std::promise<int>>();
+  auto answer = result->get_future();
+  std::thread next([result] {
+    int locked = -1;
+    {
+      TQptr<ITQOSLock> mutex;
+      locked = lockUnitsDB(mutex.fill());
+      unlockUnitsDB(mutex.get());
+    }
+    result->set_value(locked);
+  });
+  const bool answered = answer.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  answered ? next.join() : next.detach();
+  ASSERT_TRUE(answered) << "the next caller is still waiting";
+  EXPECT_EQ(answer.get(), 0);
 }
 
 // The ACL of one kind as text, e.g. "user::rwx\ngroup::r-x\ngroup:users:rwx\n...".
