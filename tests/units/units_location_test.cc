@@ -51,16 +51,15 @@ TEST_F(UnitsTest, LockAndUnlockInOneProcess) {
 }
 
 // A caller whose thread ended while it held the units lock leaves it abandoned; the next
-// caller gets the lock. Taken on a thread of its own so that a wedged lock fails the test
-// instead of hanging it.
+// caller gets the lock. The next caller's thread exists before the first one ends, so it
+// cannot be mistaken for it; a wedged lock fails the test instead of hanging it.
 TEST_F(UnitsTest, LockAbandonedByAnEndedThreadIsTakenByTheNext) {
-  TQptr<ITQOSLock> abandoned;  // the object outlives its owner thread
-  std::thread([&] { ASSERT_EQ(lockUnitsDB(abandoned.fill()), 0); }).join();
-  ASSERT_TRUE(abandoned);
-
+  std::promise<void> go;
+  std::shared_future<void> started = go.get_future().share();
   auto result = std::make_shared<std::promise<int>>();
   auto answer = result->get_future();
-  std::thread next([result] {
+  std::thread next([started, result] {
+    started.wait();
     int locked = -1;
     {
       TQptr<ITQOSLock> mutex;
@@ -69,6 +68,10 @@ TEST_F(UnitsTest, LockAbandonedByAnEndedThreadIsTakenByTheNext) {
     }
     result->set_value(locked);
   });
+
+  TQptr<ITQOSLock> abandoned;  // the object outlives its owner thread
+  std::thread([&] { ASSERT_EQ(lockUnitsDB(abandoned.fill()), 0); }).join();
+  go.set_value();
   const bool answered = answer.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   answered ? next.join() : next.detach();
   ASSERT_TRUE(answered) << "the next caller is still waiting";
