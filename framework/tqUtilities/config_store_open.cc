@@ -7,6 +7,7 @@
 
 #include "framework/tqUtilities/config_report.h"
 #include "framework/tqUtilities/config_store.h"
+#include "platform/file_util.h"
 #include "platform/home.h"
 
 namespace kiv::config {
@@ -150,6 +151,7 @@ ConfigStore* ConfigStore::forThisThread() {
     return nullptr;
   }
   const std::string path = home + "/config.db";
+  kiv::platform::ensurePrivateFile(path);  // owner-only, whatever the umask lets SQLite make
   store = open(path, &error);
   if (store == nullptr) {
     reportProblemOnce("TQUtilities_GetConfigEx: the configuration store " + path + " cannot be used: " + error);
