@@ -13,6 +13,8 @@
 #include "platform/process.h"
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqNotify/notifier/ChangeScript.h"
+#include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
 namespace {
@@ -107,15 +109,20 @@ unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
 // Starts the command line hidden and waits for it; its exit code does not matter.
 void runScript(const wchar_t* commandLine) {
+  // A script that someone other than root could change is not run with the host's rights.
+  if (const std::string why = kiv::notifier::scriptRefusal(std::wstring_view(commandLine)); !why.empty()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, why.c_str(), commandLine);
+    return;
+  }
   TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
                        kFunction, commandLine);
-  auto process = kiv::platform::Process::startHidden(commandLine);
+  auto process = kiv::platform::Process::startHidden(kiv::notifier::withChangeEnvironment(commandLine));
   if (!process) {
     TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine,
                                       0);
     return;
   }
-  process->wait(kiv::platform::kInfinite);
+  kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
 }
 
 // One change: the suspend gate, the address-list trace, the script and the report.
