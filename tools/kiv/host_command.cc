@@ -18,6 +18,7 @@
 #include "TQString.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/journal_output.h"
 #include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
@@ -49,6 +50,7 @@ class PrintingSink : public ITQEventSink {
              " " + quoted(utf8(s3), false);
     }
     std::lock_guard<std::mutex> guard(lock_);
+    if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -57,6 +59,7 @@ class PrintingSink : public ITQEventSink {
 
  private:
   bool json_;
+  const bool journal_ = startedBySystemd();
   std::mutex lock_;
 };
 
