@@ -19,6 +19,7 @@
 #include "TQString.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/journal_output.h"
 #include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
@@ -52,6 +53,7 @@ class PrintingSink : public ITQEventSink {
              " " + quoted(utf8(s3));
     }
     std::lock_guard<std::mutex> guard(lock_);
+    if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
     if (!outputClosed_) {
       line += '\n';
       const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
@@ -68,6 +70,7 @@ class PrintingSink : public ITQEventSink {
 
  private:
   bool json_;
+  const bool journal_ = startedBySystemd();
   std::mutex lock_;
   bool outputClosed_ = false;
 };

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   kiv::tool::addSendCommand(app, exitCode);
   kiv::tool::addUnitsCommand(app, exitCode);
   kiv::tool::addConfigCommand(app, exitCode);
+  kiv::tool::addRegistryCommand(app, exitCode);
 
   try {
     app.parse(argc, argv);

@@ -15,6 +15,8 @@
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqNotify/notifier/ChangeScript.h"
+#include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
 namespace {
@@ -145,14 +147,19 @@ void traceFailedStart(const wchar_t* commandLine) {
 // Starts the command line hidden and waits for it. Its own exit code does not matter, but
 // the shell's answer that it could not start the command is a failed start.
 void runScript(const wchar_t* commandLine) {
+  // A script that someone other than root could change is not run with the host's rights.
+  if (const std::string why = kiv::notifier::scriptRefusal(std::wstring_view(commandLine)); !why.empty()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, why.c_str(), commandLine);
+    return;
+  }
   TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
                        kFunction, commandLine);
-  auto process = kiv::platform::Process::startHidden(commandLine);
+  auto process = kiv::platform::Process::startHidden(kiv::notifier::withChangeEnvironment(commandLine));
   if (!process) {
     traceFailedStart(commandLine);
     return;
   }
-  process->wait(kiv::platform::kInfinite);
+  kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
   const int exitCode = process->exitCode();
   if (exitCode == kShellCommandNotFound || exitCode == kShellCommandNotExecutable) {
     errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
