@@ -4,7 +4,9 @@
 // forced: the sender looks at the endpoint only after it has answered and closed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/child_process.h"
 #include "support/kiv_test.h"
@@ -49,6 +51,11 @@ TEST(BusAnswerAtClose, AnswerGivenJustBeforeTheCloseReachesTheSender) {
 
   state.answer.open();
   ASSERT_TRUE(kivtest::waitFor([] { return endpointGone("tqNotify"); }));
+  // A sender waits in slices of at most a fraction of a second and looks at the endpoint
+  // between them. Held stopped past the end of the slice it was in, it looks at the endpoint
+  // before anything else when it goes on: the endpoint is gone, the answer only on its way.
+  // This pause is what forces that order; no event of the stopped sender could mark it.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
   sender.signal(SIGCONT);
 
   EXPECT_EQ(sender.exitCode(), 0) << kivtest::readFile(err);
