@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "WatcherHarness.h"
+#include "service/SafeDirectory.h"
 #include "platform/address_change.h"
 
 namespace {
@@ -164,9 +165,10 @@ TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
 }
 
 TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
-  const std::string missing = watchertest::tempPath("no-such-script");
-  const std::string notExecutable = watchertest::tempPath("not-executable");
-  kivtest::writeFile(notExecutable, "echo never\n");  // no execute permission
+  // Scripts are only started from places no other user can change.
+  const servicetest::SafeDirectory safe;
+  const std::string missing = safe.path() + "/no-such-script";
+  const std::string notExecutable = safe.file("not-executable", "echo never\n", 0644);
   start();
   int changes = 0;
   for (const std::string& command : {missing, notExecutable}) {

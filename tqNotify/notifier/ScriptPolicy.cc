@@ -128,7 +128,12 @@ std::string scriptRefusal(std::string_view commandLine) {
   if (word.empty()) return "its first word is not a plain file name";
   const char* path = std::getenv("PATH");
   const std::string written = resolveCommand(word, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
-  if (written.empty()) return word + " is not an executable file";
+  if (written.empty()) {
+    // Nothing by that name can run now (a shell builtin, or a file that is missing or may
+    // not be executed): the shell answers that itself, and that is traced as a failed start.
+    // Where a path names it, the file must not be able to appear from another user's hand.
+    return word.find('/') != std::string::npos ? untrustedAncestor(absolute(word)) : std::string();
+  }
   if (auto why = untrustedAncestor(written); !why.empty()) return why;
   char real[PATH_MAX];
   if (realpath(written.c_str(), real) == nullptr) return written + " cannot be resolved";
