@@ -26,13 +26,7 @@ long RegEnumKeyW(HKEY handle, uint32_t index, wchar_t* name, uint32_t* nameLengt
     return kErrorSuccess;
   });
   if (status != kErrorSuccess) return status;
-  if (*nameLength < found.size() + 1) {
-    *nameLength = static_cast<uint32_t>(found.size() + 1);
-    return kErrorMoreData;
-  }
-  std::memcpy(name, found.c_str(), (found.size() + 1) * sizeof(wchar_t));
-  *nameLength = static_cast<uint32_t>(found.size());
-  return kErrorSuccess;
+  return detail::copyEnumeratedName(found, name, nameLength);
 }
 
 }  // namespace kiv::platform

@@ -1,6 +1,7 @@
 // Registry key handles and the locale-independent case folding of key and value names.
 #include "platform/linux/registry_key.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -78,6 +79,16 @@ std::optional<RegistryKey> lookupKey(HKEY key) {
   std::lock_guard held(handleGuard);
   if (!liveHandles().contains(key)) return std::nullopt;
   return *key;
+}
+
+long copyEnumeratedName(const std::wstring& found, wchar_t* name, uint32_t* nameLength) {
+  if (*nameLength < found.size() + 1) {
+    *nameLength = static_cast<uint32_t>(found.size() + 1);
+    return kErrorMoreData;
+  }
+  std::memcpy(name, found.c_str(), (found.size() + 1) * sizeof(wchar_t));
+  *nameLength = static_cast<uint32_t>(found.size());
+  return kErrorSuccess;
 }
 
 }  // namespace detail

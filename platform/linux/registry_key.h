@@ -34,5 +34,10 @@ HKEY registerKey(RegistryKey key);
 bool closeKey(HKEY key);
 std::optional<RegistryKey> lookupKey(HKEY key);
 
+// Hands an enumerated key or value name to the caller as the Win32 enumerations do: with
+// room for it and its terminator, the name and its length; without, kErrorMoreData and the
+// room it needs.
+long copyEnumeratedName(const std::wstring& found, wchar_t* name, uint32_t* nameLength);
+
 }  // namespace detail
 }  // namespace kiv::platform
