@@ -80,15 +80,12 @@ template <typename StillThere>
 int awaitLocalReply(LocalConnection& connection, const Deadline& deadline, StillThere stillThere,
                     uint32_t* status) {
   bool endpointGone = false;
+  bool waited = false;  // the endpoint is looked for only once a slice passed without answer
   for (;;) {
-    zmq_pollitem_t items[2] = {{connection.socket(), 0, ZMQ_POLLIN, 0},
-                               {connection.monitor(), 0, ZMQ_POLLIN, 0}};
-    const int remaining = deadline.remainingMs();
-    const int slice = endpointGone ? remaining : std::min(remaining, kLivenessCheckMs);
-    if (zmq_poll(items, 2, slice) < 0 && zmq_errno() != EINTR) return kSmErrTransport;
     int result = takeReply(connection.socket(), status);
     if (result != kNoReplyYet) return result;
-
+    // A request that has left was sent after the connection was made, and the connection
+    // event was queued before it: once the events are in, "never connected" is certain.
     connection.update();
     if (connection.disconnected() || (endpointGone && !connection.everConnected())) {
       // Nothing more can arrive; an answer that came with the close is here already.
@@ -97,13 +94,17 @@ int awaitLocalReply(LocalConnection& connection, const Deadline& deadline, Still
       // A connection lost while its endpoint is still open is no "nobody listening".
       return endpointGone || !stillThere() ? kSmErrNoListener : kSmErrTransport;
     }
-    if (deadline.remainingMs() == 0) return kSmErrTimeout;
-    if (!endpointGone && !stillThere()) {
+    const int remaining = deadline.remainingMs();
+    if (remaining == 0) return kSmErrTimeout;
+    if (waited && !endpointGone && !stillThere()) {
       endpointGone = true;
-      // A request that has left was sent after the connection was made, and the connection
-      // event was queued before it: taking the events in now tells for sure.
-      connection.update();
+      continue;  // decide at once whether anything can still come
     }
+    zmq_pollitem_t items[2] = {{connection.socket(), 0, ZMQ_POLLIN, 0},
+                               {connection.monitor(), 0, ZMQ_POLLIN, 0}};
+    const int slice = endpointGone ? remaining : std::min(remaining, kLivenessCheckMs);
+    if (zmq_poll(items, 2, slice) < 0 && zmq_errno() != EINTR) return kSmErrTransport;
+    waited = true;
   }
 }
 
