@@ -1,20 +1,27 @@
 // Round trips of one Docked message, in the same run: through a bus endpoint whose callback
 // answers at once, through a bare ZeroMQ request/reply over the same kind of ipc socket (so
 // the bus's own cost shows as the difference), and as a D-Bus method call through sd-bus to
-// a service on a private dbus-daemon (what a Linux program would use instead). Each is run
+// a service on a private dbus-daemon (what a Linux program would use instead), and, as the
+// floor of any local transport, a bare Unix seqpacket socket. Each is run
 // with 1, 4 and 16 senders at once against one answering thread; time is the latency a
 // sender sees, items per second the messages answered per second altogether.
 #include <benchmark/benchmark.h>
 #include <systemd/sd-bus.h>
 #include <zmq.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TQSMCAPI.h"
 #include "bus/PrivateDbus.h"
@@ -150,6 +157,72 @@ void BM_BareZmqRoundTrip(benchmark::State& state) {
   zmq_close(req);
 }
 
+// What a transport without ZeroMQ would cost: a Unix seqpacket socket (message boundaries
+// kept, a closed peer seen at once) answered by one thread that polls every connection.
+struct BareSeqpacket {
+  std::string path = home() + "/seqpacket.sock";
+  int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  int stop = eventfd(0, EFD_CLOEXEC);
+  std::thread server;
+  BareSeqpacket() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 64);
+    server = std::thread([this] { serve(); });
+  }
+  ~BareSeqpacket() {
+    const uint64_t one = 1;
+    if (write(stop, &one, sizeof one) < 0) std::abort();
+    server.join();
+    close(listener);
+    close(stop);
+  }
+  void serve() {
+    std::vector<pollfd> items{{stop, POLLIN, 0}, {listener, POLLIN, 0}};
+    char buffer[4096];
+    for (;;) {
+      if (poll(items.data(), items.size(), -1) < 0) continue;
+      if (items[0].revents != 0) break;
+      if (items[1].revents != 0) items.push_back({accept4(listener, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+      for (std::size_t i = 2; i < items.size(); ++i) {
+        if (items[i].revents == 0) continue;
+        if (recv(items[i].fd, buffer, sizeof buffer, 0) <= 0) {
+          close(items[i].fd);
+          items.erase(items.begin() + static_cast<std::ptrdiff_t>(i--));
+          continue;
+        }
+        send(items[i].fd, "\0\0\0\0", 4, MSG_NOSIGNAL);
+      }
+    }
+    for (std::size_t i = 2; i < items.size(); ++i) close(items[i].fd);
+  }
+};
+std::unique_ptr<BareSeqpacket> bareSeqpacket;
+
+void BM_BareUnixSocketRoundTrip(benchmark::State& state) {
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  bareSeqpacket->path.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    state.SkipWithError("cannot connect");
+    return;
+  }
+  char reply[16];
+  {
+    SenderClock clock(state);
+    for (auto _ : state) {
+      clock.tick();
+      send(fd, kMessage.data(), kMessage.size(), MSG_NOSIGNAL);
+      benchmark::DoNotOptimize(recv(fd, reply, sizeof reply, 0));
+    }
+  }
+  close(fd);
+}
+
 std::unique_ptr<kivbench::PrivateDbus> dbus;
 
 void BM_DbusMethodCall(benchmark::State& state) {
@@ -182,7 +255,8 @@ void BM_DbusMethodCall(benchmark::State& state) {
 #define KIV_ROUND_TRIPS(threads)                                                                   \
   BENCHMARK(BM_BusRoundTrip)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond);     \
   BENCHMARK(BM_BareZmqRoundTrip)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond); \
-  BENCHMARK(BM_DbusMethodCall)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond)
+  BENCHMARK(BM_DbusMethodCall)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond);   \
+  BENCHMARK(BM_BareUnixSocketRoundTrip)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond)
 KIV_ROUND_TRIPS(1);
 KIV_ROUND_TRIPS(4);
 KIV_ROUND_TRIPS(16);
@@ -197,10 +271,12 @@ int main(int argc, char** argv) {
   // thread that started it.
   busEndpoint = std::make_unique<BusEndpoint>();
   bareZmq = std::make_unique<BareZmq>();
+  bareSeqpacket = std::make_unique<BareSeqpacket>();
   dbus = std::make_unique<kivbench::PrivateDbus>(home());
   const int rc = kivbench::runBenchmarks(argc, argv);
   busEndpoint.reset();
   bareZmq.reset();
+  bareSeqpacket.reset();
   dbus.reset();
   return rc;
 }

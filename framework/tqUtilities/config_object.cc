@@ -79,8 +79,9 @@ class ConfigObject final : public ITQConfig {
     if (section == nullptr || count == nullptr || size == nullptr) return kTQConfigNotFound;
     ConfigStore* store = ConfigStore::forThisThread();
     if (store == nullptr) return kTQConfigUnavailable;
-    std::vector<std::wstring> names;
-    if (const int rc = store->listSections(section, names); rc != 0) return rc;
+    const std::vector<std::wstring>* listed = nullptr;
+    if (const int rc = store->listSections(section, &listed); rc != 0) return rc;
+    const std::vector<std::wstring>& names = *listed;
     std::size_t needed = 1;  // the closing empty name
     for (const auto& name : names) needed += name.size() + 1;
     const uint32_t capacity = *size;

@@ -176,6 +176,7 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
                        std::string_view text) {
   foldUtf8Into(section, foldedSection_);
   foldUtf8Into(key, foldedKey_);
+  listingKept_ = false;
   if (snapshotDepth_ > 0) execute(db_.get(), "COMMIT");
   int rc;
   {
@@ -208,7 +209,12 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
   return 0;
 }
 
-int ConfigStore::listSections(std::wstring_view section, std::vector<std::wstring>& names) {
+int ConfigStore::listSections(std::wstring_view section, const std::vector<std::wstring>** names) {
+  *names = &listing_;
+  if (listingKept_ && snapshotDepth_ > 0 && section == listedSection_) return 0;
+  listingKept_ = false;
+  listing_.clear();
+  listedSection_.assign(section);
   while (!section.empty() && section.back() == L'/') section.remove_suffix(1);
   std::string prefix;
   std::size_t depth = 0;
@@ -243,9 +249,14 @@ int ConfigStore::listSections(std::wstring_view section, std::vector<std::wstrin
       direct.emplace_back(child);
     }
     const std::string_view original = component(use.text(1), depth);
-    names.push_back(toWide(original.empty() ? child : original));
+    listing_.push_back(toWide(original.empty() ? child : original));
   }
-  return rc == SQLITE_DONE ? 0 : failure(rc);
+  if (rc != SQLITE_DONE) {
+    listing_.clear();
+    return failure(rc);
+  }
+  listingKept_ = snapshotDepth_ > 0;
+  return 0;
 }
 
 int ConfigStore::enumValues(std::wstring_view section,
@@ -290,6 +301,7 @@ int ConfigStore::beginSnapshot() {
 int ConfigStore::endSnapshot() {
   if (snapshotDepth_ == 0) return kTQConfigNotFound;
   if (--snapshotDepth_ > 0) return 0;
+  listingKept_ = false;
   const int rc = execute(db_.get(), "COMMIT");
   if (cache_.sectionCount() > kKeptAfterSnapshot) cache_.clear();
   return rc == SQLITE_OK ? 0 : failure(rc);

@@ -35,8 +35,10 @@ class ConfigStore {
   int writeNumber(std::wstring_view section, std::wstring_view key, int32_t number);
 
   // Names of the sections directly below `section`, in the order in which each first
-  // received a value (its own or one below it).
-  int listSections(std::wstring_view section, std::vector<std::wstring>& names);
+  // received a value (its own or one below it). *names stays valid until the next call on
+  // this store. Inside a snapshot a listing is kept until a write, so that the sizing and
+  // the fetching call of one listing read the store once.
+  int listSections(std::wstring_view section, const std::vector<std::wstring>** names);
   // Every value of `section`, in key order; text is null for numbers.
   int enumValues(std::wstring_view section,
                  const std::function<void(const std::wstring& key, const std::wstring* text,
@@ -71,6 +73,9 @@ class ConfigStore {
   int64_t cachedVersion_ = -1;
   int snapshotDepth_ = 0;
   std::string foldedSection_, foldedKey_;  // scratch, to avoid allocating per read
+  std::vector<std::wstring> listing_;
+  std::wstring listedSection_;
+  bool listingKept_ = false;
   // The units code reads many keys of one section in a row: the last section looked up
   // is remembered with its folded name, while the cache generation stays the same.
   std::wstring lastSection_;

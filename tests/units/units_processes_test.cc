@@ -76,11 +76,14 @@ TEST_F(UnitsTest, ConcurrentAddersOfTheSameNamesMakeEachUnitOnce) {
 // A child process that is killed and reaped when the test leaves, whatever happened.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& arguments) : pid_(fork()) {
-    if (pid_ != 0) return;
+  // The argument vector is made before the fork: between fork and exec the child of a
+  // threaded process may not allocate.
+  explicit Child(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ != 0) return;
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -96,7 +99,7 @@ class Child {
   }
 
  private:
-  pid_t pid_;
+  pid_t pid_ = -1;
   int status_ = 0;
 };
 
@@ -115,6 +118,22 @@ class StoreWriteLock {
     sqlite3_close(db_);
   }
   bool held() const { return held_; }
+
+  // What a fresh connection reads for a section whose name contains `text`, for messages.
+  static std::string rowsOf(const std::string& text) {
+    sqlite3* db = nullptr;
+    std::string rows;
+    if (sqlite3_open_v2((kivtest::home() + "/config.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      const std::string sql = "SELECT section || ' ' || key || '=' || coalesce(text, number) FROM config_values"
+                              " WHERE section LIKE '%" + text + "%'";
+      sqlite3_exec(db, sql.c_str(), [](void* out, int, char** values, char**) {
+        *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "?") + "; ";
+        return 0;
+      }, &rows, nullptr);
+    }
+    sqlite3_close(db);
+    return rows;
+  }
 
  private:
   sqlite3* db_ = nullptr;
@@ -148,7 +167,7 @@ TEST_F(UnitsTest, AdderKilledInTheMiddleOfAnAddLeavesNoUnit) {
   std::string output;
   ASSERT_EQ(kivtest::run("timeout 20 " + helper() + " add half 1", &output), 0) << output;
   UnitInfoW whole = unit(L"half-0");
-  ASSERT_EQ(getUnitW(&whole), 0);
+  ASSERT_EQ(getUnitW(&whole), 0) << "helper: " << output << "\nstored: " << StoreWriteLock::rowsOf("half-0");
   EXPECT_EQ(narrow(whole.unittype), "User");
   EXPECT_EQ(narrow(whole.homedirectory), homeName) << "the counter was never advanced";
 }

@@ -79,7 +79,7 @@ const Report kSessionLogoff{9, L"0", L"", L""};
 class ShellWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    watchertest::setShellValue(watchertest::wide(shell.name).c_str());  // lower case, searched upper-cased
+    watchertest::setShellValue(watchertest::wide(shell.name));  // lower case, searched upper-cased
     ASSERT_TRUE(notifier.loaded());
     ASSERT_EQ(notifier->watchShell, 1);
   }

@@ -146,6 +146,7 @@ inline void setShellValue(const wchar_t* shell) {
   }
   RegCloseKey(key);
 }
+inline void setShellValue(const std::wstring& shell) { setShellValue(shell.c_str()); }
 
 inline std::string tempPath(const std::string& name) { return kivtest::home() + "/" + name; }
 inline std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
