@@ -72,7 +72,7 @@ std::string typeName(uint32_t type) {
 // A printed value stays on its line: text with control characters is shown quoted.
 std::string oneLine(const std::string& text) {
   for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return quoted(text, false);
+    if (c < 0x20 || c == 0x7f) return quoted(text);
   }
   return text;
 }
@@ -87,7 +87,7 @@ std::optional<Value> readValue(HKEY key, const std::wstring& name) {
     std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     value.text = oneLine(utf::narrow(text));
-    value.jsonData = quoted(utf::narrow(text), true);
+    value.jsonData = quoted(utf::narrow(text));
   } else if (type == kRegDword && size == 4) {
     uint32_t number = 0;
     std::memcpy(&number, data.data(), 4);
@@ -150,15 +150,15 @@ void printText(const std::string& shownKey, const std::vector<Value>& values,
 
 void printJson(const std::string& shownKey, const std::vector<Value>& values,
                const std::vector<std::string>& subkeys, bool oneValue) {
-  std::string out = "{\"key\":" + quoted(shownKey, true) + ",\"values\":[";
+  std::string out = "{\"key\":" + quoted(shownKey) + ",\"values\":[";
   for (std::size_t i = 0; i < values.size(); ++i) {
-    out += (i ? "," : "") + std::string("{\"name\":") + quoted(values[i].name, true) + ",\"type\":\"" +
+    out += (i ? "," : "") + std::string("{\"name\":") + quoted(values[i].name) + ",\"type\":\"" +
            values[i].type + "\",\"data\":" + values[i].jsonData + "}";
   }
   out += "]";
   if (!oneValue) {
     out += ",\"subkeys\":[";
-    for (std::size_t i = 0; i < subkeys.size(); ++i) out += (i ? "," : "") + quoted(subkeys[i], true);
+    for (std::size_t i = 0; i < subkeys.size(); ++i) out += (i ? "," : "") + quoted(subkeys[i]);
     out += "]";
   }
   std::printf("%s}\n", out.c_str());
