@@ -36,7 +36,6 @@ std::streamoff& traceStart() {
   return offset;
 }
 
-std::string processTracePath() { return programStorage() + "/log/kiv.log"; }
 
 // Gives every test a KIV_HOME of its own, so that tests run in one process see no values,
 // units or files of the tests before them. Each thread's configuration store is opened
@@ -52,9 +51,9 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
     homeStorage() = pattern;
     setenv("KIV_HOME", pattern.c_str(), 1);
     kiv::config::ConfigStore::reopenOnNextUse();
-    TQUtilities_FlushTrace();
+    if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
     std::error_code ignored;
-    traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(processTracePath(), ignored));
+    traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(traceFile(), ignored));
     if (ignored) traceStart() = 0;
   }
 };
@@ -80,6 +79,7 @@ void appendLines(const std::string& text, std::vector<std::string>& lines) {
 }  // namespace
 
 const std::string& home() { return homeStorage(); }
+std::string traceFile() { return programStorage() + "/log/kiv.log"; }
 std::string libDir() { return KIV_TEST_LIB_DIR; }
 std::string binDir() { return KIV_TEST_BIN_DIR; }
 
@@ -100,7 +100,7 @@ void writeFile(const std::string& path, const std::string& content) {
 std::vector<std::string> traceLines() {
   TQUtilities_FlushTrace();
   std::vector<std::string> lines;
-  std::string own = readFile(processTracePath());
+  std::string own = readFile(traceFile());
   // A trace file that rolled over since the test started is read from its beginning.
   if (static_cast<std::streamoff>(own.size()) >= traceStart()) own.erase(0, traceStart());
   appendLines(own, lines);
@@ -162,8 +162,9 @@ int main(int argc, char** argv) {
   setenv("KIV_HOME", pattern, 1);
   setenv("KIV_TRACE_LEVEL", "4", 0);
   // The trace file of this process is opened now, below the program's directory, before
-  // the first test moves KIV_HOME.
-  TQUtilities_FlushTrace();
+  // the first test moves KIV_HOME; KIV_TEST_TRACE_LATE=1 leaves that to the first trace,
+  // for a test that checks where it goes.
+  if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
   ::testing::UnitTest::GetInstance()->listeners().Append(new kivtest::HomePerTest);
   ::testing::AddGlobalTestEnvironment(new kivtest::HomeEnvironment);
   return RUN_ALL_TESTS();

@@ -11,6 +11,10 @@ namespace kivtest {
 
 // The temporary KIV_HOME of the running test.
 const std::string& home();
+// The file this process traces to for the whole run; it lies outside the tests' homes.
+// Started with KIV_TEST_TRACE_LATE=1, the process opens its trace file only at its first
+// trace, below the KIV_HOME then set, for a test that checks where traces go.
+std::string traceFile();
 std::string libDir();
 std::string binDir();
 
