@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +18,7 @@ namespace kivtest {
 namespace {
 
 // The program's temporary directory: its log/kiv.log takes the traces of this process for
-// the whole run, and each test's KIV_HOME is made below it.
+// the whole run; each test's KIV_HOME is made beside it and removed when the test ends.
 std::string& programStorage() {
   static std::string path;
   return path;
@@ -43,7 +42,9 @@ std::streamoff& traceStart() {
 class HomePerTest : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo&) override {
-    std::string pattern = programStorage() + "/test-XXXXXX";
+    // Beside the program's directory rather than below it: socket paths below a home must
+    // stay as short as they are in a program's own home.
+    std::string pattern = "/tmp/kiv-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       perror("mkdtemp");
       std::abort();
@@ -56,9 +57,16 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
     traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(traceFile(), ignored));
     if (ignored) traceStart() = 0;
   }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    if (getenv("KIV_TEST_KEEP_HOME") != nullptr) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(homeStorage(), ignored);
+    homeStorage() = programStorage();
+    setenv("KIV_HOME", programStorage().c_str(), 1);
+  }
 };
 
-// Removes the program's directory with every test home when the program ends (kept with
+// Removes the program's directory when the program ends (kept, like the tests' homes, with
 // KIV_TEST_KEEP_HOME=1 for a post-mortem).
 class HomeEnvironment : public ::testing::Environment {
  public:
@@ -154,9 +162,6 @@ int main(int argc, char** argv) {
     perror("mkdtemp");
     return 1;
   }
-  // Passable but not listable, like a KIV_HOME: a test that lets other users through its
-  // own home (each is made private) must not be stopped one level above it.
-  chmod(pattern, 0711);
   kivtest::programStorage() = pattern;
   kivtest::homeStorage() = pattern;
   setenv("KIV_HOME", pattern, 1);
