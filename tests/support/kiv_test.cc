@@ -18,7 +18,7 @@ namespace kivtest {
 namespace {
 
 // The program's temporary directory: its log/kiv.log takes the traces of this process for
-// the whole run; each test's KIV_HOME is made beside it and removed when the test ends.
+// the whole run; each test's KIV_HOME is made beside it.
 std::string& programStorage() {
   static std::string path;
   return path;
@@ -27,6 +27,13 @@ std::string& programStorage() {
 std::string& homeStorage() {
   static std::string path;
   return path;
+}
+
+// Every test's home, removed when the program ends: what a library keeps for the whole
+// process (a bus directory, say) may still point into an earlier test's home.
+std::vector<std::string>& testHomes() {
+  static std::vector<std::string> homes;
+  return homes;
 }
 
 // Where this process's trace file stood when the current test started.
@@ -50,6 +57,7 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
       std::abort();
     }
     homeStorage() = pattern;
+    testHomes().push_back(pattern);
     setenv("KIV_HOME", pattern.c_str(), 1);
     kiv::config::ConfigStore::reopenOnNextUse();
     if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
@@ -57,16 +65,9 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
     traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(traceFile(), ignored));
     if (ignored) traceStart() = 0;
   }
-  void OnTestEnd(const ::testing::TestInfo&) override {
-    if (getenv("KIV_TEST_KEEP_HOME") != nullptr) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(homeStorage(), ignored);
-    homeStorage() = programStorage();
-    setenv("KIV_HOME", programStorage().c_str(), 1);
-  }
 };
 
-// Removes the program's directory when the program ends (kept, like the tests' homes, with
+// Removes the program's directory and the tests' homes when the program ends (kept with
 // KIV_TEST_KEEP_HOME=1 for a post-mortem).
 class HomeEnvironment : public ::testing::Environment {
  public:
@@ -75,6 +76,7 @@ class HomeEnvironment : public ::testing::Environment {
     if (getenv("KIV_TEST_KEEP_HOME") == nullptr) {
       std::error_code ignored;
       std::filesystem::remove_all(programStorage(), ignored);
+      for (const std::string& home : testHomes()) std::filesystem::remove_all(home, ignored);
     }
   }
 };
