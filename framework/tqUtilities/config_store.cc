@@ -172,12 +172,17 @@ int ConfigStore::writeNumber(std::wstring_view section, std::wstring_view key, i
 // transaction cannot be turned into a write once others have written, so it is ended
 // around the write and started again: the snapshot then shows the store as of just after
 // this write, and memory is dropped if anyone else wrote in between.
+// A write is only answered with success once it is committed: a statement that ran inside
+// a transaction still open would be lost with the connection.
 int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool isNumber, int32_t number,
                        std::string_view text) {
   foldUtf8Into(section, foldedSection_);
   foldUtf8Into(key, foldedKey_);
   listingKept_ = false;
-  if (snapshotDepth_ > 0) execute(db_.get(), "COMMIT");
+  if (!sqlite3_get_autocommit(db_.get())) {
+    const int ended = execute(db_.get(), snapshotDepth_ > 0 ? "COMMIT" : "ROLLBACK");
+    if (ended != SQLITE_OK) return failure(ended);
+  }
   int rc;
   {
     Statement::Use use(upsert_);
@@ -194,6 +199,7 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
       use.bindNull(7);
     }
     rc = use.step();
+    if (rc == SQLITE_DONE && !sqlite3_get_autocommit(db_.get())) rc = SQLITE_ERROR;
   }
   if (snapshotDepth_ > 0 && (execute(db_.get(), "BEGIN") != SQLITE_OK || !refreshIfChanged())) {
     cache_.clear();
@@ -303,6 +309,9 @@ int ConfigStore::endSnapshot() {
   if (--snapshotDepth_ > 0) return 0;
   listingKept_ = false;
   const int rc = execute(db_.get(), "COMMIT");
+  // A read transaction left open would take in the writes that follow, which are then
+  // never committed.
+  if (!sqlite3_get_autocommit(db_.get())) execute(db_.get(), "ROLLBACK");
   if (cache_.sectionCount() > kKeptAfterSnapshot) cache_.clear();
   return rc == SQLITE_OK ? 0 : failure(rc);
 }

@@ -25,6 +25,10 @@ class ConfigStore {
   static ConfigStore* forThisThread();
   // Opens the store at `path`; null with *error set when it is unusable.
   static std::unique_ptr<ConfigStore> open(const std::string& path, std::string* error);
+  // Every thread's store is closed and opened afresh, at the KIV_HOME then set, on that
+  // thread's next use: for a program that moves KIV_HOME while it runs, as a test program
+  // does to give each test a store of its own.
+  static void reopenOnNextUse();
   ~ConfigStore();
 
   // The value; its text is valid until the next call on this store.
@@ -67,6 +71,7 @@ class ConfigStore {
   std::string path_;
   Connection db_;
   pid_t owner_ = 0;
+  uint64_t openedIn_ = 0;  // the reopenOnNextUse generation it was opened in
   Statement dataVersion_, selectSection_, selectRange_, selectAll_, upsert_, listRange_,
       listAll_, enumSection_;
   ConfigCache cache_;

@@ -79,12 +79,18 @@ pid_t processId() {
   return currentPid.load(std::memory_order_relaxed);
 }
 
+// Raised by reopenOnNextUse; a thread whose store is older opens a new one.
+std::atomic<uint64_t> storeGeneration{0};
+
 }  // namespace
+
+void ConfigStore::reopenOnNextUse() { storeGeneration.fetch_add(1, std::memory_order_relaxed); }
 
 std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::string* error) {
   std::unique_ptr<ConfigStore> store(new ConfigStore);
   store->path_ = path;
   store->owner_ = processId();
+  store->openedIn_ = storeGeneration.load(std::memory_order_relaxed);
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
@@ -143,6 +149,7 @@ ConfigStore* ConfigStore::forThisThread() {
   // A connection inherited through fork belongs to the parent: using or closing it here
   // could disturb the parent's locks, so the child leaves it alone and opens its own.
   if (store != nullptr && store->owner_ != processId()) (void)store.release();
+  if (store != nullptr && store->openedIn_ != storeGeneration.load(std::memory_order_relaxed)) store.reset();
   if (store != nullptr) return store.get();
   std::string error;
   const std::string home = kiv::platform::kivHome(&error);

@@ -11,32 +11,85 @@
 #include <sstream>
 #include <thread>
 
+#include "framework/tqUtilities/config_store.h"
 #include "tqUtilities.h"
 
 namespace kivtest {
 namespace {
+
+// The program's temporary directory: its log/kiv.log takes the traces of this process for
+// the whole run; each test's KIV_HOME is made beside it.
+std::string& programStorage() {
+  static std::string path;
+  return path;
+}
 
 std::string& homeStorage() {
   static std::string path;
   return path;
 }
 
-// Creates the temporary KIV_HOME before any library reads the environment, and removes it
-// when the program ends (kept with KIV_TEST_KEEP_HOME=1 for a post-mortem).
+// Every test's home, removed when the program ends: what a library keeps for the whole
+// process (a bus directory, say) may still point into an earlier test's home.
+std::vector<std::string>& testHomes() {
+  static std::vector<std::string> homes;
+  return homes;
+}
+
+// Where this process's trace file stood when the current test started.
+std::streamoff& traceStart() {
+  static std::streamoff offset = 0;
+  return offset;
+}
+
+
+// Gives every test a KIV_HOME of its own, so that tests run in one process see no values,
+// units or files of the tests before them. Each thread's configuration store is opened
+// again at the new home on its next use.
+class HomePerTest : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override {
+    // Beside the program's directory rather than below it: socket paths below a home must
+    // stay as short as they are in a program's own home.
+    std::string pattern = "/tmp/kiv-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      perror("mkdtemp");
+      std::abort();
+    }
+    homeStorage() = pattern;
+    testHomes().push_back(pattern);
+    setenv("KIV_HOME", pattern.c_str(), 1);
+    kiv::config::ConfigStore::reopenOnNextUse();
+    if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
+    std::error_code ignored;
+    traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(traceFile(), ignored));
+    if (ignored) traceStart() = 0;
+  }
+};
+
+// Removes the program's directory and the tests' homes when the program ends (kept with
+// KIV_TEST_KEEP_HOME=1 for a post-mortem).
 class HomeEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {}
   void TearDown() override {
     if (getenv("KIV_TEST_KEEP_HOME") == nullptr) {
       std::error_code ignored;
-      std::filesystem::remove_all(homeStorage(), ignored);
+      std::filesystem::remove_all(programStorage(), ignored);
+      for (const std::string& home : testHomes()) std::filesystem::remove_all(home, ignored);
     }
   }
 };
 
+void appendLines(const std::string& text, std::vector<std::string>& lines) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+}
+
 }  // namespace
 
 const std::string& home() { return homeStorage(); }
+std::string traceFile() { return programStorage() + "/log/kiv.log"; }
 std::string libDir() { return KIV_TEST_LIB_DIR; }
 std::string binDir() { return KIV_TEST_BIN_DIR; }
 
@@ -52,11 +105,16 @@ void writeFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
+// This process's lines since the test started, then those of the processes it started,
+// which write below the test's own home.
 std::vector<std::string> traceLines() {
   TQUtilities_FlushTrace();
   std::vector<std::string> lines;
-  std::istringstream in(readFile(home() + "/log/kiv.log"));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::string own = readFile(traceFile());
+  // A trace file that rolled over since the test started is read from its beginning.
+  if (static_cast<std::streamoff>(own.size()) >= traceStart()) own.erase(0, traceStart());
+  appendLines(own, lines);
+  if (home() != programStorage()) appendLines(readFile(home() + "/log/kiv.log"), lines);
   return lines;
 }
 
@@ -106,9 +164,15 @@ int main(int argc, char** argv) {
     perror("mkdtemp");
     return 1;
   }
+  kivtest::programStorage() = pattern;
   kivtest::homeStorage() = pattern;
   setenv("KIV_HOME", pattern, 1);
   setenv("KIV_TRACE_LEVEL", "4", 0);
+  // The trace file of this process is opened now, below the program's directory, before
+  // the first test moves KIV_HOME; KIV_TEST_TRACE_LATE=1 leaves that to the first trace,
+  // for a test that checks where it goes.
+  if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
+  ::testing::UnitTest::GetInstance()->listeners().Append(new kivtest::HomePerTest);
   ::testing::AddGlobalTestEnvironment(new kivtest::HomeEnvironment);
   return RUN_ALL_TESTS();
 }

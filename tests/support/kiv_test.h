@@ -1,5 +1,5 @@
-// Test support: every test program runs in a fresh temporary KIV_HOME (never the default
-// one) with full tracing, and these helpers read what was traced and wait for conditions.
+// Test support: every test runs in a fresh temporary KIV_HOME (never the default one) with
+// full tracing, and these helpers read what it traced and wait for conditions.
 #pragma once
 
 #include <chrono>
@@ -9,12 +9,17 @@
 
 namespace kivtest {
 
-// The temporary KIV_HOME of this test process.
+// The temporary KIV_HOME of the running test.
 const std::string& home();
+// The file this process traces to for the whole run; it lies outside the tests' homes.
+// Started with KIV_TEST_TRACE_LATE=1, the process opens its trace file only at its first
+// trace, below the KIV_HOME then set, for a test that checks where traces go.
+std::string traceFile();
 std::string libDir();
 std::string binDir();
 
-// Every trace line written so far (flushed first).
+// Every trace line written since the running test started, by this process and by the
+// processes it started (flushed first).
 std::vector<std::string> traceLines();
 // Number of trace lines that contain `text`.
 int countTrace(const std::string& text);

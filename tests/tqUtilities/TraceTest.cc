@@ -124,7 +124,7 @@ TEST(Trace, FullFileIsRotated) {
   const std::string block(64 * 1024, 'r');
   for (int i = 0; i < 100; ++i) TQUtilities_TraceW(L"test", L"rotation %d %hs", i, block.c_str());
   TQUtilities_TraceW(L"test", L"after rotation");
-  const std::string log = kivtest::home() + "/log/kiv.log";
+  const std::string log = kivtest::traceFile();
   EXPECT_TRUE(std::filesystem::exists(log + ".1"));
   EXPECT_LT(std::filesystem::file_size(log), 6u * 1024 * 1024);
   EXPECT_TRUE(kivtest::traced("after rotation"));
@@ -144,7 +144,7 @@ TEST(Trace, UnusableHomeSendsTracesToStderr) {
   const std::string self = std::filesystem::read_symlink("/proc/self/exe");
   const std::string badHome = "/proc/kiv-no-such-dir/home";
   std::string output;
-  const int status = kivtest::run("KIV_TEST_TRACE_CHILD=" + badHome + " '" + self +
+  const int status = kivtest::run("KIV_TEST_TRACE_LATE=1 KIV_TEST_TRACE_CHILD=" + badHome + " '" + self +
                                       "' --gtest_filter=Trace.ChildWithUnusableHome 2>&1",
                                   &output);
   EXPECT_EQ(status, 0) << output;

@@ -140,6 +140,50 @@ class StoreWriteLock {
   bool held_ = false;
 };
 
+// Makes the configuration store refuse every write of one key, as a store that cannot take
+// a write answers: the statement fails inside SQLite. Taken away again when it leaves.
+class StoreRefusesKey {
+ public:
+  explicit StoreRefusesKey(const std::string& key) {
+    if (sqlite3_open_v2((kivtest::home() + "/config.db").c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+      return;
+    sqlite3_busy_timeout(db_, 20000);
+    const std::string sql = "CREATE TRIGGER refuse_insert BEFORE INSERT ON config_values WHEN NEW.key_id = '" + key +
+                            "' BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+                            "CREATE TRIGGER refuse_update BEFORE UPDATE ON config_values WHEN NEW.key_id = '" + key +
+                            "' BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+    active_ = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~StoreRefusesKey() {
+    sqlite3_exec(db_, "DROP TRIGGER IF EXISTS refuse_insert; DROP TRIGGER IF EXISTS refuse_update;", nullptr, nullptr,
+                 nullptr);
+    sqlite3_close(db_);
+  }
+  bool active() const { return active_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  bool active_ = false;
+};
+
+// An add whose write the store refuses is a failed add, both for a new unit and for the
+// fields of one that exists; nothing is claimed stored that was not.
+TEST_F(UnitsTest, AddWhoseWriteIsRefusedFails) {
+  UnitInfoW first = unit(L"refused-new", L"User");
+  UnitInfoW second = unit(L"refused-old", L"User");
+  ASSERT_EQ(addUnitW(&second, 0), 0);
+  {
+    StoreRefusesKey refusal("unittype");
+    ASSERT_TRUE(refusal.active());
+    EXPECT_NE(addUnitW(&first, kUnitType), 0);
+    EXPECT_NE(addUnitW(&second, kUnitType), 0);
+  }
+  EXPECT_EQ(value(L"refused-old", L"unittype"), "<missing>");
+  // Once the store takes writes again, the same add succeeds in full.
+  ASSERT_EQ(addUnitW(&first, kUnitType), 0);
+  EXPECT_EQ(value(L"refused-new", L"unittype"), "User");
+}
+
 TEST_F(UnitsTest, AdderKilledInTheMiddleOfAnAddLeavesNoUnit) {
   const int32_t before = std::max(counter(), 0);
   const std::string homeName = TQStringA().format("%.8x", before + 1).str();

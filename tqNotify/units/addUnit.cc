@@ -43,7 +43,8 @@ bool unitExists(ITQConfig& config, const TQStringW& section) {
 
 // Hands out the next directory number and creates the home directory. Directories are
 // created one level at a time; when one cannot be made the values are written anyway.
-void createUnit(ITQConfig& config, const TQStringW& section) {
+// False when the store refused a write.
+bool createUnit(ITQConfig& config, const TQStringW& section) {
   TQStringW unitsPath = getUnitsPathW();
   if (!exists(unitsPath)) {
     makeDirectory(unitsPath);
@@ -62,20 +63,20 @@ void createUnit(ITQConfig& config, const TQStringW& section) {
   home += directoryName;
   makeDirectory(home);
 
-  config.setNumber(kUnitsSection, L"directorycounter", static_cast<int32_t>(counter), 0);
-  config.setStringW(section, L"homedirectory", directoryName, 0);
+  return config.setNumber(kUnitsSection, L"directorycounter", static_cast<int32_t>(counter), 0) == 0 &&
+         config.setStringW(section, L"homedirectory", directoryName, 0) == 0;
 }
 
-void writeFields(ITQConfig& config, const TQStringW& section, const UnitInfoW& unit,
+// False when the store refused a write; the fields after it are not written.
+bool writeFields(ITQConfig& config, const TQStringW& section, const UnitInfoW& unit,
                  uint32_t mask) {
   for (const UnitFieldEntry& entry : kUnitFields) {
     if (!(mask & entry.bit)) continue;
-    if (entry.text != nullptr) {
-      config.setStringW(section, entry.writeKey, unit.*entry.text, 0);
-    } else {
-      config.setNumber(section, entry.writeKey, unit.*entry.number, 0);
-    }
+    const int written = entry.text != nullptr ? config.setStringW(section, entry.writeKey, unit.*entry.text, 0)
+                                              : config.setNumber(section, entry.writeKey, unit.*entry.number, 0);
+    if (written != 0) return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -93,9 +94,10 @@ int addUnitW(UnitInfoW* unit, uint32_t mask) {
   if (!config) return 1;
 
   TQStringW section = unitSectionName(unit->name);
-  if (!unitExists(*config.get(), section)) createUnit(*config.get(), section);
-  writeFields(*config.get(), section, *unit, mask);
-  return 0;
+  // A write the store refused is the same failure as a store that cannot be opened: the
+  // caller must not take the unit for stored.
+  if (!unitExists(*config.get(), section) && !createUnit(*config.get(), section)) return 1;
+  return writeFields(*config.get(), section, *unit, mask) ? 0 : 1;
 }
 
 int addUnitA(UnitInfoA* unit, uint32_t mask) {
