@@ -57,16 +57,29 @@ class RecordBuffer {
 
 win::UniqueLibrary loadIpHelper() { return win::UniqueLibrary(LoadLibraryW(L"Iphlpapi.dll")); }
 
-// The numeric text of an address as getnameinfo writes it; a scoped IPv6 address ends in
-// "%" and its zone number. Empty when the conversion fails.
+// The numeric text of an address as getnameinfo writes it with NI_NUMERICHOST; a scoped
+// IPv6 address ends in "%" and its zone number. The zone is appended here from the address
+// itself, as Windows writes it, since some resolvers name the interface instead. Empty
+// when the conversion fails.
 std::string numericText(const SOCKET_ADDRESS& address) {
   char host[NI_MAXHOST] = {};
-  const int length =
-      address.lpSockaddr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-  if (getnameinfo(address.lpSockaddr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) {
+  if (address.lpSockaddr->sa_family != AF_INET6) {
+    if (getnameinfo(address.lpSockaddr, sizeof(sockaddr_in), host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+      return {};
+    }
+    return host;
+  }
+  sockaddr_in6 unscoped = *reinterpret_cast<const sockaddr_in6*>(address.lpSockaddr);
+  const ULONG zone = unscoped.sin6_scope_id;
+  unscoped.sin6_scope_id = 0;
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&unscoped), sizeof unscoped, host,
+                  sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) {
     return {};
   }
-  return host;
+  std::string text = host;
+  if (zone != 0) text += "%" + std::to_string(zone);
+  return text;
 }
 
 std::vector<std::string> unicastTexts(IP_ADAPTER_ADDRESSES* adapters) {

@@ -17,8 +17,13 @@ kiv::platform::HKEY ours(::HKEY key) { return reinterpret_cast<kiv::platform::HK
 
 const ::HKEY kLocalMachine = HKEY_LOCAL_MACHINE;
 
-// Stores a key the system opened in the caller's slot; on failure the slot is cleared.
-long handOut(LONG result, ::HKEY opened, kiv::platform::HKEY* slot) {
+// Runs an open or create call that writes the system's key into `opened`, then stores
+// that key in the caller's slot; on failure the slot is cleared.
+template <typename Call>
+long handOut(kiv::platform::HKEY* slot, Call call) {
+  if (slot == nullptr) return ERROR_INVALID_PARAMETER;
+  ::HKEY opened = nullptr;
+  const LONG result = call(&opened);
   *slot = result == ERROR_SUCCESS ? ours(opened) : nullptr;
   return result;
 }
@@ -50,29 +55,24 @@ namespace kiv::platform {
 const HKEY kHKeyLocalMachine = ours(kLocalMachine);
 
 long RegCreateKeyExW(HKEY root, const wchar_t* subKey, uint32_t access, HKEY* result) {
-  if (result == nullptr) return kErrorInvalidParameter;
-  ::HKEY opened = nullptr;
-  return handOut(::RegCreateKeyExW(win32(root), subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   access, nullptr, &opened, nullptr),
-                 opened, result);
+  return handOut(result, [&](::HKEY* opened) {
+    return ::RegCreateKeyExW(win32(root), subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                             nullptr, opened, nullptr);
+  });
 }
 
 long RegCreateKeyW(HKEY root, const wchar_t* subKey, HKEY* result) {
-  if (result == nullptr) return kErrorInvalidParameter;
-  ::HKEY opened = nullptr;
-  return handOut(::RegCreateKeyW(win32(root), subKey, &opened), opened, result);
+  return handOut(result, [&](::HKEY* opened) { return ::RegCreateKeyW(win32(root), subKey, opened); });
 }
 
 long RegOpenKeyW(HKEY root, const wchar_t* subKey, HKEY* result) {
-  if (result == nullptr) return kErrorInvalidParameter;
-  ::HKEY opened = nullptr;
-  return handOut(::RegOpenKeyW(win32(root), subKey, &opened), opened, result);
+  return handOut(result, [&](::HKEY* opened) { return ::RegOpenKeyW(win32(root), subKey, opened); });
 }
 
 long RegOpenKeyExA(HKEY root, const char* subKey, uint32_t access, HKEY* result) {
-  if (result == nullptr) return kErrorInvalidParameter;
-  ::HKEY opened = nullptr;
-  return handOut(::RegOpenKeyExA(win32(root), subKey, 0, access, &opened), opened, result);
+  return handOut(result, [&](::HKEY* opened) {
+    return ::RegOpenKeyExA(win32(root), subKey, 0, access, opened);
+  });
 }
 
 long RegCloseKey(HKEY key) { return ::RegCloseKey(win32(key)); }
