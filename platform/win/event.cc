@@ -59,10 +59,9 @@ uint32_t waitAny(std::span<const WaitHandle> handles, uint32_t timeoutMs) {
   const DWORD count = static_cast<DWORD>(waited.size());
   const DWORD result = WaitForMultipleObjects(count, waited.data(), FALSE, timeoutMs);
   if (result < WAIT_OBJECT_0 + count) return kWaitObject0 + (result - WAIT_OBJECT_0);
-  // A mutex whose owner ended without releasing it is acquired all the same.
-  if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count) {
-    return kWaitObject0 + (result - WAIT_ABANDONED_0);
-  }
+  // A mutex whose owner ended without releasing it is acquired all the same; the answer
+  // says so as WaitForMultipleObjects does (0x80 plus the index).
+  if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count) return result;
   if (result == WAIT_TIMEOUT) return kWaitTimeout;
   return kWaitFailed;
 }

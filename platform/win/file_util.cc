@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "platform/utf8.h"
-#include "platform/win/private_directory.h"
+#include "platform/win/owner_only.h"
 
 namespace kiv::platform {
 
@@ -14,6 +14,12 @@ bool fileExists(const std::string& path) {
 
 int makeDirectory(const std::string& path, unsigned mode) {
   return win::createDirectory(kiv::utf::widen(path), mode) ? 0 : -1;
+}
+
+// An owner-only file for a database, made when missing; an existing one is left as it is.
+bool ensurePrivateFile(const std::string& path) {
+  if (win::createPrivateFile(kiv::utf::widen(path))) return true;
+  return GetLastError() == ERROR_FILE_EXISTS;
 }
 
 std::string narrowPath(const std::wstring& path) { return kiv::utf::narrow(path); }

@@ -8,7 +8,7 @@
 
 #include "platform/last_error.h"
 #include "platform/utf8.h"
-#include "platform/win/private_directory.h"
+#include "platform/win/owner_only.h"
 
 namespace kiv::platform {
 namespace {

@@ -15,16 +15,24 @@ class Win32Mutex final : public NamedMutex {
   explicit Win32Mutex(win::UniqueHandle mutex) : mutex_(std::move(mutex)) {}
 
   bool lock(uint32_t timeoutMs) override {
+    const uint32_t result = acquire(timeoutMs);
+    return result == kWaitObject0 || result == WAIT_ABANDONED;
+  }
+
+  // How the mutex was obtained: kWaitObject0, or WAIT_ABANDONED (0x80) when its previous
+  // owner ended without releasing it and the wait made this thread the owner; otherwise
+  // kWaitTimeout (last error ERROR_TIMEOUT) or kWaitFailed.
+  uint32_t acquire(uint32_t timeoutMs) {
     switch (WaitForSingleObject(mutex_.get(), timeoutMs)) {
       case WAIT_OBJECT_0:
-      // The previous owner ended without releasing it: the wait made this thread the owner.
+        return kWaitObject0;
       case WAIT_ABANDONED:
-        return true;
+        return WAIT_ABANDONED;
       case WAIT_TIMEOUT:
         SetLastError(ERROR_TIMEOUT);
-        return false;
+        return kWaitTimeout;
       default:
-        return false;
+        return kWaitFailed;
     }
   }
 

@@ -1,6 +1,6 @@
-// Owner-only access lists for the state directories, written in the security descriptor
-// language with the calling user's own SID.
-#include "platform/win/private_directory.h"
+// Owner-only access lists for state directories and files, written in the security
+// descriptor language with the calling user's own SID.
+#include "platform/win/owner_only.h"
 
 #include "platform/win/unique_handle.h"
 
@@ -56,11 +56,20 @@ UniqueLocal ownerOnlyDescriptor() {
 }  // namespace
 
 bool createDirectory(const std::wstring& path, unsigned mode) {
-  if ((mode & 077) != 0) return CreateDirectoryW(path.c_str(), nullptr) != 0;
+  if ((mode & 044) != 0) return CreateDirectoryW(path.c_str(), nullptr) != 0;
   const UniqueLocal descriptor = ownerOnlyDescriptor();
   if (!descriptor) return false;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   return CreateDirectoryW(path.c_str(), &attributes) != 0;
+}
+
+bool createPrivateFile(const std::wstring& path) {
+  const UniqueLocal descriptor = ownerOnlyDescriptor();
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(file);
 }
 
 }  // namespace kiv::platform::win
