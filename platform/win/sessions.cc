@@ -39,8 +39,7 @@ std::string loginName(DWORD session) {
 
 }  // namespace
 
-// Sessions always come from terminal services here, never from logind or utmp.
-SessionSource sessionSource() { return static_cast<SessionSource>(2); }
+SessionSource sessionSource() { return SessionSource::kTerminalServices; }
 
 std::vector<LoginSession> listSessions() {
   std::vector<LoginSession> sessions;
