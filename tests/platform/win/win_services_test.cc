@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/event.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/process_list.h"
@@ -137,6 +138,23 @@ TEST(Process, HiddenCommandLineRunsAsGivenAndIsWaitedOn) {
   EXPECT_FALSE(Process::startHidden(L"kiv-no-such-program-anywhere.exe"));
   EXPECT_FALSE(Process::startHidden(L""));
   EXPECT_FALSE(Process::open(-1));
+}
+
+// Processes and events wait side by side; the lowest signalled index wins.
+TEST(Process, WaitsBesideEventsAndByPid) {
+  auto process = Process::startHidden(L"cmd.exe /c exit 0");
+  ASSERT_TRUE(process);
+  // Our handle keeps the process object, so it can be opened by pid even once it ended.
+  auto watched = Process::open(process->pid());
+  ASSERT_TRUE(watched);
+  Event stop(Event::Reset::kManual);
+  const WaitHandle handles[] = {stop.handle(), process->handle()};
+  EXPECT_EQ(waitAny(handles, 60000), kWaitObject0 + 1);
+  EXPECT_EQ(watched->wait(60000), kWaitObject0);
+  stop.set();
+  EXPECT_EQ(waitAny(handles, 0), kWaitObject0);
+  const WaitHandle closed[] = {WaitHandle{}};
+  EXPECT_EQ(waitAny(closed, 0), kWaitFailed);
 }
 
 TEST(Process, ListShowsThisProgramByImageName) {
