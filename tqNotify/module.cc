@@ -1,5 +1,6 @@
 // The module's exported entry points for its host: TQInit, TQTerminate, TQGetVersionInfo
 // and TQCreateInstance.
+#include <cstdint>
 #include <cstring>
 #include <strings.h>
 
@@ -11,7 +12,11 @@ using tqnotify::moduleState;
 
 namespace {
 
-unsigned long addressOf(const void* pointer) { return reinterpret_cast<unsigned long>(pointer); }
+// Traced with %lx, whose unsigned long is 32 bits on Windows: the low bits tell objects
+// apart well enough.
+unsigned long addressOf(const void* pointer) {
+  return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
+}
 
 void initialiseState(HTQMODULE library) {
   auto& state = moduleState();

@@ -1,16 +1,15 @@
 #include "support/kiv_test.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "support/test_process.h"
 #include "tqUtilities.h"
 
 namespace kivtest {
@@ -27,7 +26,7 @@ class HomeEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {}
   void TearDown() override {
-    if (getenv("KIV_TEST_KEEP_HOME") == nullptr) {
+    if (std::getenv("KIV_TEST_KEEP_HOME") == nullptr) {
       std::error_code ignored;
       std::filesystem::remove_all(homeStorage(), ignored);
     }
@@ -77,17 +76,6 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   }
 }
 
-int run(const std::string& command, std::string* output) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::string text;
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  int status = pclose(pipe);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace kivtest
 
 // ZeroMQ is not built with ThreadSanitizer, so its hand-over of message buffers between its
@@ -101,14 +89,15 @@ extern "C" const char* __tsan_default_suppressions() {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  char pattern[] = "/tmp/kiv-test-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    perror("mkdtemp");
+  kivtest::prepareTestProcess();
+  std::string error;
+  kivtest::homeStorage() = kivtest::makeTemporaryDirectory(&error);
+  if (kivtest::homeStorage().empty()) {
+    std::fprintf(stderr, "cannot make the temporary KIV_HOME: %s\n", error.c_str());
     return 1;
   }
-  kivtest::homeStorage() = pattern;
-  setenv("KIV_HOME", pattern, 1);
-  setenv("KIV_TRACE_LEVEL", "4", 0);
+  kivtest::setEnvironment("KIV_HOME", kivtest::homeStorage().c_str(), true);
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "4", false);
   ::testing::AddGlobalTestEnvironment(new kivtest::HomeEnvironment);
   return RUN_ALL_TESTS();
 }

@@ -1,7 +1,5 @@
 // The IP change monitor thread: waits for changes of the IPv4 and IPv6 address lists,
 // traces the new list, runs the configured "ipchangescript" and reports code 5.
-#include <errno.h>
-
 #include <array>
 #include <ctime>
 #include <list>
@@ -10,6 +8,7 @@
 
 #include "ITQConfig.h"
 #include "platform/address_change.h"
+#include "platform/last_error.h"
 #include "platform/process.h"
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/CTQNotify.h"
@@ -54,7 +53,7 @@ void openIPv4(ChangeWatch& watch) {
   watch.ipv4->setNonBlocking();
   if (!watch.ipv4->requestNotification()) {
     TQUtilities_TraceExW(kSource, 0, L"%s: WSAIoctl failed for IPv4 socket - WSAGetLastError=%d",
-                         kFunction, errno);
+                         kFunction, kiv::platform::lastError());
   }
   watch.ipv4->joinChangeGroup();
 }
@@ -72,12 +71,12 @@ void openIPv6(ChangeWatch& watch) {
   }
   if (!watch.ipv6->requestNotification()) {
     TQUtilities_TraceErrorW(kSource, L"%s: WSAIoctl failed for IPv6 socket - WSAGetLastError=%d",
-                            kFunction, errno);
+                            kFunction, kiv::platform::lastError());
   }
   if (!watch.ipv6->joinChangeGroup()) {
     TQUtilities_TraceErrorW(kSource,
                             L"%s: WSAEventSelect failed for IPv6 socket - WSAGetLastError=%d",
-                            kFunction, errno);
+                            kFunction, kiv::platform::lastError());
     return;
   }
   watch.waits[2] = watch.ipv6->handle();
@@ -159,7 +158,7 @@ int CTQNotify::IPThreadProcMethod() {
     if (woken == kiv::platform::kWaitObject0) break;
     if (woken == kiv::platform::kWaitFailed) {
       TQUtilities_TraceErrorW(kSource, L"%s: waiting for address changes failed (errno %d)",
-                              kFunction, errno);
+                              kFunction, kiv::platform::lastError());
       const uint32_t paused = kiv::platform::waitOne(stopEvent->handle(), kFailedWaitPauseMs);
       // Without a working stop event the thread could neither pause nor ever see the
       // shutdown; ending it keeps shutdown from waiting for ever.
