@@ -1,116 +1,23 @@
-// The sending side of the bus, for our own tools: one request, one answer. Each thread keeps
-// a connected socket per local endpoint, so repeated sends cost one round trip; a socket
-// whose request went unanswered is thrown away, so a late answer can never be taken for the
-// answer to a later request.
-#include <sys/stat.h>
+// The sending side of the bus, for our own tools: one request, one answer, to an endpoint of
+// this machine (through the system's local transport) or to the TCP listener of another.
 #include <zmq.h>
 
-#include <chrono>
+#include <cerrno>
 #include <string>
-#include <unordered_map>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
+#include "framework/TQSMCAPI/LocalSend.h"
+#include "framework/TQSMCAPI/ReplyWait.h"
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/Zmq.h"
 
 namespace kiv::bus {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int kDefaultTimeoutMs = 5000;
-// While waiting for an answer the endpoint's owner is looked for this often, so that an
-// endpoint that closes meanwhile ends the wait early.
-constexpr int kLivenessCheckMs = 200;
-
-struct Deadline {
-  Clock::time_point at;
-  explicit Deadline(int timeoutMs)
-      : at(Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs)) {}
-  int remainingMs() const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-  }
-};
-
 bool validArguments(const char* text, uint32_t length, const uint32_t* status) {
   return status != nullptr && (text != nullptr || length == 0);
 }
-
-// Waits for the one answer on `socket`. `stillThere` is asked between slices of the wait.
-template <typename StillThere>
-int awaitReply(void* socket, const Deadline& deadline, StillThere stillThere, uint32_t* status) {
-  for (;;) {
-    const int remaining = deadline.remainingMs();
-    zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
-    const int slice = remaining < kLivenessCheckMs ? remaining : kLivenessCheckMs;
-    const int ready = zmq_poll(&item, 1, slice);
-    if (ready < 0 && zmq_errno() != EINTR) return kSmErrTransport;
-    if (ready > 0) {
-      Frames frames, envelope, body;
-      Reply reply;
-      if (!receiveFrames(socket, &frames, true)) continue;
-      if (!splitEnvelope(std::move(frames), &envelope, &body) || body.size() != 1 ||
-          !decodeReply(body[0], &reply)) {
-        return kSmErrTransport;
-      }
-      if (reply.error != 0) return reply.error;
-      *status = reply.status;
-      return 0;
-    }
-    if (deadline.remainingMs() == 0) return kSmErrTimeout;
-    if (!stillThere()) return kSmErrNoListener;
-  }
-}
-
-// Which socket file a cached connection was made to. An endpoint that closes and opens again
-// binds a new file; a connection to the old one would lose the next request.
-struct SocketFile {
-  dev_t device = 0;
-  ino_t inode = 0;
-  struct timespec changed {};
-  bool operator==(const SocketFile& o) const {
-    return device == o.device && inode == o.inode && changed.tv_sec == o.changed.tv_sec &&
-           changed.tv_nsec == o.changed.tv_nsec;
-  }
-};
-
-bool socketFile(const std::string& path, SocketFile* file) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return false;
-  *file = {info.st_dev, info.st_ino, info.st_ctim};
-  return true;
-}
-
-class LocalSockets {
- public:
-  void* get(const EndpointPaths& paths, const SocketFile& file) {
-    auto found = sockets_.find(paths.address);
-    if (found != sockets_.end() && found->second.file == file) return found->second.socket.get();
-    if (found != sockets_.end()) sockets_.erase(found);
-    ZmqSocket socket(busContext(), ZMQ_DEALER);
-    if (!socket || zmq_connect(socket.get(), paths.address.c_str()) != 0) return nullptr;
-    return sockets_.emplace(paths.address, Cached{std::move(socket), file}).first->second.socket.get();
-  }
-  void discard(const std::string& address) { sockets_.erase(address); }
-
- private:
-  struct Cached {
-    ZmqSocket socket;
-    SocketFile file;
-  };
-  std::unordered_map<std::string, Cached> sockets_;
-};
-
-// The endpoint we connected to is still open: its owner holds the lock and its socket file
-// is the one we connected to.
-bool sameEndpoint(const EndpointPaths& paths, const SocketFile& file) {
-  SocketFile now;
-  return endpointOwned(paths.lockPath) && socketFile(paths.socketPath, &now) && now == file;
-}
-
-thread_local LocalSockets localSockets;
 
 }  // namespace
 }  // namespace kiv::bus
@@ -125,26 +32,8 @@ TQ_API int SmSend(const char* endpoint, const char* text, uint32_t length, uint3
     return kSmErrInvalidArgument;
   }
   if (length > kSmMaxMessage) return kSmErrTooLarge;
-  const Deadline deadline(timeoutMs);
-  EndpointPaths paths;
-  if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
-  SocketFile file;
-  if (!endpointOwned(paths.lockPath) || !socketFile(paths.socketPath, &file)) {
-    return kSmErrNoListener;
-  }
-
-  void* socket = localSockets.get(paths, file);
-  if (socket == nullptr) return kSmErrTransport;
-  const Frames request{std::string(), std::string(text == nullptr ? "" : text, length)};
-  zmq_setsockopt(socket, ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
-  int result = sendFrames(socket, request) ? 0 : kSmErrTimeout;
-  if (result == 0) {
-    result = awaitReply(socket, deadline, [&] { return sameEndpoint(paths, file); }, status);
-  }
-  if (result == kSmErrTimeout || result == kSmErrNoListener || result == kSmErrTransport) {
-    localSockets.discard(paths.address);
-  }
-  return result;
+  return sendLocal(endpoint, std::string(text == nullptr ? "" : text, length), Deadline(timeoutMs),
+                   status);
 }
 
 TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
