@@ -3,8 +3,11 @@
 // session) and WM_POWERBROADCAST, and hands each to the plug-in as code 15 or 16 with the
 // message's own numbers as text: the event in s1 and, for sessions, the session id in s2.
 //
-// The window is a top-level window that is never shown rather than a message-only one:
-// WM_POWERBROADCAST is broadcast to top-level windows only.
+// The window is a message-only one, which gets suspend and resume through
+// RegisterSuspendResumeNotification (Windows 8 and later, looked up at run time). Older
+// systems broadcast WM_POWERBROADCAST to top-level windows only, so there the window is a
+// top-level one that is never shown. (Making a top-level window first would cost a long
+// wait on a desktop without a display, as Wine has without X.)
 #include <windows.h>
 #include <wtsapi32.h>
 
@@ -50,29 +53,57 @@ class WindowSource : public HostEventSource {
     // The message queue exists before anyone can post WM_QUIT to it.
     MSG message;
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    HWND window = createWindow();
+    registerWindowClass();
+    HWND window = createWindow(HWND_MESSAGE);
+    bool power = window != nullptr && registerSuspendResume(window);
+    bool messageOnly = true;
+    if (window != nullptr && !power) {
+      if (HWND topLevel = createWindow(nullptr)) {
+        DestroyWindow(window);
+        window = topLevel;
+        power = true;
+        messageOnly = false;
+      }
+    }
     if (window == nullptr) {
       started.set_value(false);
       return;
     }
     const bool sessions = WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS) != 0;
-    name_ = sessions ? "WTS session notifications and power broadcasts"
-                     : "power broadcasts (no WTS session notifications: error " +
-                           std::to_string(GetLastError()) + ")";
+    const DWORD sessionError = GetLastError();
+    name_ = std::string(messageOnly ? "message-only" : "hidden") + " window: " +
+            (sessions ? "WTS session notifications"
+                      : "no WTS session notifications (error " + std::to_string(sessionError) + ")") +
+            (power ? ", power broadcasts" : ", no power broadcasts");
     started.set_value(true);
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     if (sessions) WTSUnRegisterSessionNotification(window);
     DestroyWindow(window);
   }
 
-  HWND createWindow() {
+  static void registerWindowClass() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &WindowSource::windowProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kWindowClass;
     RegisterClassW(&windowClass);  // fails harmlessly when registered already
-    return CreateWindowExW(0, kWindowClass, L"KIV host", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
-                           nullptr, windowClass.hInstance, this);
+  }
+
+  // A message-only window for HWND_MESSAGE, else a top-level one that is never shown.
+  HWND createWindow(HWND parent) {
+    return CreateWindowExW(0, kWindowClass, L"KIV host", parent == nullptr ? WS_OVERLAPPED : 0,
+                           0, 0, 0, 0, parent, nullptr, GetModuleHandleW(nullptr), this);
+  }
+
+  // Suspend and resume for a window that broadcasts do not reach; false where the system
+  // has no such registration.
+  static bool registerSuspendResume(HWND window) {
+    using Register = void* (WINAPI*)(HANDLE, DWORD);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto registerFn = user32 == nullptr ? nullptr
+                                        : reinterpret_cast<Register>(reinterpret_cast<void*>(
+                                              GetProcAddress(user32, "RegisterSuspendResumeNotification")));
+    return registerFn != nullptr && registerFn(window, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
   }
 
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
