@@ -9,6 +9,7 @@
 
 #include "ITQPlugin.h"
 #include "notifier/RecordingSink.h"
+#include "platform/process_list.h"
 #include "platform/version.h"
 #include "probe_runner.h"
 #include "support/kiv_test.h"
@@ -119,6 +120,14 @@ class ShellWatcher : public ::testing::Test {
 // means the shell was found.
 TEST_F(ShellWatcher, FindsThePrefixExplorerNamedByWinlogon) {
   ASSERT_EQ(readShellValue().size(), std::wstring(L"explorer.exe").size());
+  // Wine starts its explorer.exe, the desktop's process, for the first program that asks
+  // for the desktop, and answers once it runs.
+  ASSERT_NE(GetDesktopWindow(), nullptr);
+  bool running = false;
+  for (const auto& process : kiv::platform::listProcesses()) {
+    running = running || lstrcmpiA(process.imageName.c_str(), "explorer.exe") == 0;
+  }
+  ASSERT_TRUE(running);
   LegacyNotifier notifier;
   ASSERT_EQ(notifier->watchShell, 1);
   notifier.start();

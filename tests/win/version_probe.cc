@@ -10,16 +10,16 @@
 
 #include "tqNotify/tqNotify.h"
 
-int wmain(int argc, wchar_t** argv) {
+int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  const std::wstring command = argv[1];
-  if (command == L"version") return static_cast<int>(GetVersion());
-  if (command == L"register") return RegisterNotifications() == 1 ? 0 : 1;
-  if (command == L"unregister") return UnregisterNotifications() == 1 ? 0 : 1;
-  if (command == L"hold-units-lock" && argc == 3) {
+  const std::string command = argv[1];
+  if (command == "version") return static_cast<int>(GetVersion());
+  if (command == "register") return RegisterNotifications() == 1 ? 0 : 1;
+  if (command == "unregister") return UnregisterNotifications() == 1 ? 0 : 1;
+  if (command == "hold-units-lock" && argc == 3) {
     ITQOSLock* lock = nullptr;
     if (const int result = lockUnitsDB(&lock); result != 0) return 10 + result;
-    const HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
+    const HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[2]);
     if (held == nullptr || !SetEvent(held)) return 20;
     Sleep(INFINITE);
   }
