@@ -1,8 +1,11 @@
 // Local endpoints on Windows: a named pipe per endpoint, served by the delivery thread with
-// overlapped I/O. The first instance is created with FILE_FLAG_FIRST_PIPE_INSTANCE, so the
-// pipe's name is the endpoint's ownership: a second process cannot create it while any
-// instance is open, and the system closes the instances of a process that dies. At least one
-// instance stays open from open() to close(), so the name is never free in between.
+// overlapped I/O.
+//
+// Ownership of the name is the file KIV_HOME\run\bus\NAME.lock, held open without sharing
+// (a second opener is refused, and the system closes it when its holder dies), together with
+// the pipe's first instance, created with FILE_FLAG_FIRST_PIPE_INSTANCE so that nobody else
+// can already be serving that pipe. Wine does not enforce that flag; the lock file holds there
+// too. At least one instance stays open from open() to close().
 //
 // Each instance serves one sender at a time: it listens, reads a request (length, then
 // text), answers it, and listens again when the sender hangs up. While every instance is
@@ -19,6 +22,8 @@
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/win/PipeName.h"
 #include "framework/TQSMCAPI/win/PipeSecurity.h"
+#include "platform/home.h"
+#include "platform/utf8.h"
 #include "platform/win/unique_handle.h"
 #include "tqUtilities.h"
 
@@ -134,10 +139,30 @@ bool received(Instance& in, DWORD bytes) {
   return in.got == in.announced;
 }
 
+// Takes the endpoint's lock file: 0, kSmErrEndpointInUse or kSmErrTransport.
+int lockName(const std::string& name, UniqueHandle* lock) {
+  std::string error;
+  const std::string directory = platform::kivSubdirectory("run/bus", 0700, &error);
+  if (directory.empty()) {
+    TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: %hs", error.c_str());
+    return kSmErrTransport;
+  }
+  const std::wstring path = utf::widen(directory + "\\" + name + ".lock");
+  lock->reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (*lock) return 0;
+  const DWORD code = GetLastError();
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return kSmErrEndpointInUse;
+  TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot use %s (error %u)", path.c_str(),
+                          static_cast<unsigned>(code));
+  return kSmErrTransport;
+}
+
 }  // namespace
 
 struct LocalListener::State {
   std::string name;
+  UniqueHandle lock;  // released last, after every instance is closed
   std::wstring pipeName;
   std::unique_ptr<win::PipeSecurity> security;
   UniqueHandle wake;
@@ -221,6 +246,8 @@ LocalListener::~LocalListener() = default;
 int LocalListener::open(const std::string& name) {
   State& s = *state_;
   s.name = name;
+  const int locked = lockName(name, &s.lock);
+  if (locked != 0) return locked;
   s.pipeName = win::pipeName(name);
   std::string error;
   s.security = win::PipeSecurity::build(&error);
@@ -278,6 +305,7 @@ void LocalListener::close(const Reply& /*leftover*/) {
     in->pending = false;
   }
   s.instances.clear();
+  s.lock.reset();
 }
 
 }  // namespace kiv::bus

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -125,6 +126,59 @@ TEST(BusWindows, NobodyListeningIsToldApartFromOtherFailures) {
   release.open();
   ASSERT_EQ(slow.close(), 0);
   EXPECT_EQ(bustest::send("busSlow", "<x/>", &status), kSmErrNoListener);
+}
+
+namespace {
+
+struct AnswerThenClose {
+  SMENDPOINT handle = 0;
+  std::atomic<int> calls{0};
+};
+
+uint32_t answerThenClose(void*, void*, void*, int, SmMessage*, void* context) {
+  auto* self = static_cast<AnswerThenClose*>(context);
+  self->calls++;
+  SmCloseEndPoint(self->handle);
+  return 5;
+}
+
+bool pipeGone(const std::wstring& name) {
+  HANDLE probe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  return probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+// An endpoint that answers and closes at once (a shutdown right after a message): the answer
+// stays readable after the endpoint is gone. The sender here reads it only then.
+TEST(BusWindows, AnAnswerGivenBeforeTheCloseIsStillRead) {
+  const unsigned char options[4] = {1, 0, 0, 0};
+  ASSERT_EQ(SmInitialize(options, nullptr), 0);
+  AnswerThenClose state;
+  ASSERT_EQ(SmOpenEndPointU("busLast", 0, answerThenClose, 0, &state, &state.handle), 0);
+  const std::wstring name = kiv::bus::win::pipeName("busLast");
+  HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const std::string request = kiv::bus::win::lengthPrefix(4) + "<x/>";
+  DWORD moved = 0;
+  EXPECT_TRUE(WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &moved, nullptr));
+  EXPECT_TRUE(kivtest::waitFor([&] { return pipeGone(name); }));
+
+  char answer[8] = {};
+  DWORD got = 0;
+  while (got < sizeof answer && ReadFile(pipe, answer + got, sizeof answer - got, &moved, nullptr)) {
+    got += moved;
+  }
+  CloseHandle(pipe);
+  kiv::bus::Reply reply;
+  ASSERT_TRUE(kiv::bus::decodeReply(std::string(answer, got), &reply));
+  EXPECT_EQ(reply.error, 0);
+  EXPECT_EQ(reply.status, 5u);
+  EXPECT_EQ(state.calls.load(), 1);
+  EXPECT_EQ(SmDeinitialize(), 0);
 }
 
 TEST(BusWindows, MessagesOverOneMebibyteAreRefused) {

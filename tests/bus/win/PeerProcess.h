@@ -22,7 +22,7 @@ class PeerProcess {
     SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
     std::wstring command = L"\"" + kiv::utf::widen(kivtest::binDir()) + L"\\bus_peer.exe\"";
-    for (const std::string& argument : arguments) command += L" \"" + kiv::utf::widen(argument) + L"\"";
+    for (const std::string& argument : arguments) command += L" " + quoted(kiv::utf::widen(argument));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -52,6 +52,24 @@ class PeerProcess {
   PeerProcess& operator=(const PeerProcess&) = delete;
 
   bool started() const { return process_ != nullptr; }
+
+  // One argument as the C runtime splits command lines: quotes escaped, and the backslashes
+  // before a quote (or before the closing one) doubled.
+  static std::wstring quoted(const std::wstring& argument) {
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+      if (c == L'\\') {
+        ++backslashes;
+        continue;
+      }
+      out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+      backslashes = 0;
+      out += c;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+  }
 
   // The next line the peer printed, without its end; empty once its output has ended.
   std::string readLine() {
