@@ -53,21 +53,29 @@ UniqueLocal ownerOnlyDescriptor() {
   return UniqueLocal(descriptor);
 }
 
+// The 95 family has no security at all: its security calls answer "not implemented", and
+// everything there is open to every user of the machine anyway.
+bool withoutSecurity() { return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
+
 }  // namespace
 
 bool createDirectory(const std::wstring& path, unsigned mode) {
   if ((mode & 044) != 0) return CreateDirectoryW(path.c_str(), nullptr) != 0;
   const UniqueLocal descriptor = ownerOnlyDescriptor();
-  if (!descriptor) return false;
+  if (!descriptor) {
+    if (!withoutSecurity()) return false;
+    return CreateDirectoryW(path.c_str(), nullptr) != 0;
+  }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   return CreateDirectoryW(path.c_str(), &attributes) != 0;
 }
 
 bool createPrivateFile(const std::wstring& path) {
   const UniqueLocal descriptor = ownerOnlyDescriptor();
-  if (!descriptor) return false;
+  if (!descriptor && !withoutSecurity()) return false;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0,
+                                      descriptor ? &attributes : nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   return static_cast<bool>(file);
 }

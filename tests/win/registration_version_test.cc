@@ -182,4 +182,41 @@ TEST_F(VersionGate, NewerVersionsWriteNothingButUnregisterRemovesEverything) {
   EXPECT_EQ(wintest::regQuery(kNotifyKey), "");
 }
 
+// The notifier watches the shell on the 9x family, on NT 4.0 and on Windows 2000 unless
+// the agent marks the Winlogon notification library installed; never on later versions.
+TEST_F(VersionGate, ShellWatchingFollowsTheVersionAndTheInstalledMarker) {
+  for (const wchar_t* version : {L"win95", L"win98", L"nt40", L"win2k"}) {
+    EXPECT_EQ(wintest::runProbe(version, L"watch-shell"), 1u) << version;
+  }
+  for (const wchar_t* version : {L"winxp", L"win10"}) {
+    EXPECT_EQ(wintest::runProbe(version, L"watch-shell"), 0u) << version;
+  }
+  HKEY agent = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &agent, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExW(agent, L"WinLogonDLLInstalled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                 sizeof one);
+  RegCloseKey(agent);
+  EXPECT_EQ(wintest::runProbe(L"win2k", L"watch-shell"), 0u);
+  EXPECT_EQ(wintest::runProbe(L"nt40", L"watch-shell"), 1u);
+}
+
+// Owner-only state directories where the system has security, plain ones on the 95
+// family, which has none.
+TEST_F(VersionGate, PrivateDirectoriesOnEveryVersion) {
+  wchar_t temporary[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temporary);
+  for (const wchar_t* version : {L"win95", L"nt40", L"win2k", L"win10"}) {
+    const std::wstring path = std::wstring(temporary) + L"kiv-private-" + version + L"-" +
+                              std::to_wstring(GetCurrentProcessId());
+    EXPECT_EQ(wintest::runProbe(version, L"private-directory \"" + path + L"\""), 0u) << version;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        << version;
+    RemoveDirectoryW(path.c_str());
+  }
+}
+
 }  // namespace
