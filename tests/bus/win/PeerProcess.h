@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -71,12 +72,13 @@ class PeerProcess {
     return out + L"\"";
   }
 
-  // The next line the peer printed, without its end; empty once its output has ended.
+  // The next line the peer printed, without its end; empty once its output has ended or
+  // when nothing comes for a long time (a peer that hangs fails the test, not hangs it).
   std::string readLine() {
     std::string line;
     char c = 0;
     DWORD got = 0;
-    while (ReadFile(output_, &c, 1, &got, nullptr) && got == 1 && c != '\n') line += c;
+    while (readable() && ReadFile(output_, &c, 1, &got, nullptr) && got == 1 && c != '\n') line += c;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
   }
@@ -98,6 +100,15 @@ class PeerProcess {
   }
 
  private:
+  // Output is waiting, or the peer has ended (a read then sees the end at once).
+  bool readable() {
+    return kivtest::waitFor([this] {
+      DWORD available = 0;
+      return !PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) || available > 0 ||
+             WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+    }, std::chrono::seconds(60));
+  }
+
   HANDLE process_ = nullptr;
   HANDLE input_ = nullptr;
   HANDLE output_ = nullptr;
