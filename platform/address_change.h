@@ -26,7 +26,7 @@ class AddressChangeSocket {
   bool joinChangeGroup();
 
   // Readable while a change is pending.
-  WaitHandle handle() const { return {fd_, false}; }
+  WaitHandle handle() const { return unwaitable_ ? WaitHandle{} : WaitHandle{fd_, false}; }
   // Drops every pending notification without blocking so that the next change signals
   // afresh. True when something was pending; a receive-buffer overflow counts as pending,
   // since changes were lost there.
@@ -36,11 +36,13 @@ class AddressChangeSocket {
   AddressChangeSocket(AddressFamily family, int fd) : family_(family), fd_(fd) {}
   AddressFamily family_;
   int fd_;
+  bool unwaitable_ = false;  // test hook: hand out a handle every wait refuses
 };
 
 namespace testing {
-// Set-up steps that a test can make fail (with EPERM) for one family.
-enum class AddressChangeStep { kNone, kOpen, kNonBlocking, kRequest, kJoin };
+// Set-up steps that a test can make fail (with EPERM) for one family; kWait hands out a
+// handle that no wait accepts, so every wait on it fails.
+enum class AddressChangeStep { kNone, kOpen, kNonBlocking, kRequest, kJoin, kWait };
 void failAddressChangeStep(AddressFamily family, AddressChangeStep step);
 }  // namespace testing
 

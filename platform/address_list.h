@@ -9,8 +9,9 @@
 
 namespace kiv::platform {
 
-// Every IPv4 and IPv6 unicast address, interface by interface in the system's order; an
-// address whose text cannot be made is an empty text. Nothing when the query fails.
+// Every IPv4 and IPv6 unicast address, adapter by adapter in the system's interface order,
+// each adapter's addresses in their own order; an address whose text cannot be made is an
+// empty text. Nothing when the query fails.
 std::optional<std::vector<std::string>> queryAdapterAddresses();
 // IPv4 addresses of the interfaces that have one, in the system's order, unfiltered.
 // Nothing when the query fails or the list does not fit even after one retry with the

@@ -8,8 +8,10 @@
 namespace kiv::platform {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
-// Wait results: index of the signalled handle (from kWaitObject0), time-out, failure.
+// Wait results: index of the signalled handle (from kWaitObject0), time-out, failure; a
+// mutex obtained after its owner ended without giving it up answers kWaitAbandoned.
 constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitAbandoned = 0x80;
 constexpr uint32_t kWaitTimeout = 258;
 constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 

@@ -24,12 +24,16 @@ class Process {
   // Signalled once the process has ended.
   WaitHandle handle() const { return {pidfd_, false}; }
   uint32_t wait(uint32_t timeoutMs);
+  // The exit code of a process started here, once a wait has seen it end; -1 before that,
+  // for a process only watched, or one ended by a signal.
+  int exitCode() const { return exitCode_; }
 
  private:
   Process(int pid, int pidfd, bool child) : pid_(pid), pidfd_(pidfd), child_(child) {}
   int pid_;
   int pidfd_;
   bool child_;  // ours to reap
+  int exitCode_ = -1;
 };
 
 }  // namespace kiv::platform

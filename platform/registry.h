@@ -49,6 +49,8 @@ long RegQueryValueExA(HKEY key, const char* name, uint32_t* type, void* data, ui
 // name's length on success. When the name does not fit: kErrorMoreData, and *nameLength
 // the capacity it needs (terminating NUL included).
 long RegEnumValueW(HKEY key, uint32_t index, wchar_t* name, uint32_t* nameLength);
+// Direct subkeys in name order, with the same sizing rules as RegEnumValueW.
+long RegEnumKeyW(HKEY key, uint32_t index, wchar_t* name, uint32_t* nameLength);
 long RegDeleteValueW(HKEY key, const wchar_t* name);
 long RegDeleteKeyW(HKEY root, const wchar_t* subKey);
 

@@ -1,6 +1,7 @@
 // The Windows version the module behaves as, packed like GetVersion: low byte major,
 // next byte minor, top bit set for the 95/98/ME family. Set by KIV_WINDOWS_VERSION
-// ("10.0" when unset; "4.0", "5.0", "5.1", "6.0", ...; "95", "98", "ME").
+// ("10.0" when unset; "4.0", "5.0", "5.1", "6.0", ...; "95", "98", "ME", or 98 and ME by
+// their numbers "4.10" and "4.90").
 #pragma once
 
 #include <cstdint>

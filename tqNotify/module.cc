@@ -1,8 +1,11 @@
 // The module's exported entry points for its host: TQInit, TQTerminate, TQGetVersionInfo
 // and TQCreateInstance.
+#include <strings.h>
+
 #include <cstdint>
 #include <cstring>
-#include <strings.h>
+#include <cwchar>
+#include <vector>
 
 #include "tqNotify/ModuleState.h"
 #include "tqNotify/notifier/CTQNotify.h"
@@ -18,16 +21,35 @@ unsigned long addressOf(const void* pointer) {
   return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
 }
 
+// The module's whole path, however long its directories: a path that does not fit fails,
+// so the buffer grows until it fits or reaches the longest path a system allows.
+std::vector<wchar_t> modulePath(HTQMODULE library) {
+  constexpr unsigned kLongestPath = 32768;
+  std::vector<wchar_t> path(tqnotify::kModuleFileNameCapacity, L'\0');
+  for (;;) {
+    const unsigned length = TQPorting_GetModuleFileNameW(library, path.data(), static_cast<unsigned>(path.size()));
+    // A system that cuts the path instead answers the whole capacity.
+    if (length > 0 && length < path.size()) return path;
+    if (path.size() >= kLongestPath) break;
+    path.assign(path.size() * 2, L'\0');
+  }
+  path.assign(1, L'\0');
+  return path;
+}
+
 void initialiseState(HTQMODULE library) {
   auto& state = moduleState();
   state.libraryHandle = library;
   state.moduleFileName[0] = L'\0';
   state.debugFlag = TQFactory_GetMaxDebug();
-  TQPorting_GetModuleFileNameW(library, state.moduleFileName, tqnotify::kModuleFileNameCapacity);
+  std::vector<wchar_t> path = modulePath(library);
   TQPorting_InitializeCriticalSection(&state.moduleLock);
   state.moduleLockCreated = true;
-  TQUtilities_GetRootFileNameFromPathW(state.moduleFileName, state.moduleFileName,
-                                       tqnotify::kModuleFileNameCapacity);
+  // Only the file name is kept, which fits where the whole path may not.
+  TQUtilities_GetRootFileNameFromPathW(path.data(), path.data(), static_cast<unsigned>(path.size()));
+  if (std::wcslen(path.data()) < tqnotify::kModuleFileNameCapacity) {
+    std::wcscpy(state.moduleFileName, path.data());
+  }
   TQUtilities_TraceDetailW(0, L"%s: hLib: 0x%lx file: %T: version: %t", L"ITQImpl::Init",
                            addressOf(library), state.moduleFileName,
                            tqnotify::moduleVersionText());

@@ -25,6 +25,10 @@ bool endpointPaths(const std::string& name, EndpointPaths* paths, std::string* e
 // process that died does not count.
 bool endpointOwned(const std::string& lockPath);
 
+// The process id that the owner wrote into the lock file: -1 when nobody owns the endpoint,
+// 0 when the owner is not known.
+int endpointOwnerPid(const std::string& lockPath);
+
 // Which socket file a connection was made to. An endpoint that closes and opens again binds
 // a new file; a connection to the old one would lose the next request.
 struct SocketFile {
@@ -50,7 +54,8 @@ class EndpointLock {
   ~EndpointLock();
 
   // 0 on success, kSmErrEndpointInUse when another open endpoint holds it, or
-  // kSmErrTransport when the lock file cannot be used.
+  // kSmErrTransport when the lock file cannot be used. The owner's process id is written
+  // into the file, for messages that name who holds the endpoint.
   int acquire(const std::string& lockPath);
   void release();
 

@@ -54,7 +54,12 @@ TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
   if (!sendFrames(socket.get(), request)) {
     return zmq_errno() == EAGAIN ? kSmErrNoListener : kSmErrTransport;
   }
-  return awaitReply(socket.get(), deadline, [] { return true; }, status);
+  return awaitRemoteReply(socket.get(), deadline, status);
+}
+
+TQ_API int SmQueryEndPointOwner(const char* endpoint, int* pid) {
+  if (!isValidEndpointName(endpoint) || pid == nullptr) return kSmErrInvalidArgument;
+  return localEndpointOwner(endpoint, pid);
 }
 
 TQ_API const char* SmErrorText(int error) {

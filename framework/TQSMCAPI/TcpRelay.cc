@@ -24,7 +24,8 @@ std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver de
   std::unique_ptr<TcpRelay> relay(new TcpRelay(std::move(deliver)));
   relay->socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
   void* socket = relay->socket_.get();
-  if (socket == nullptr || !relay->wake_.valid() ||
+  // Answers sent just before the listener stops still reach their senders.
+  if (socket == nullptr || !relay->wake_.valid() || !relay->socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(socket, ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(socket, address.c_str()) != 0) {
     *error = std::string("cannot listen on ") + address + ": " + zmq_strerror(zmq_errno());
@@ -64,11 +65,14 @@ void TcpRelay::run() {
     if (zmq_poll(items, 2, -1) < 0 && zmq_errno() != EINTR) break;
     if (items[1].revents != 0) {
       wake_.clear();
+      bool stopping = false;
       {
         std::lock_guard lock(mutex_);
-        if (stopping_) return;
+        stopping = stopping_;
       }
+      // The endpoints' last answers are completed before the listener is told to stop.
       sendCompleted();
+      if (stopping) return;
     }
     if (items[0].revents != 0) serviceRequests();
   }

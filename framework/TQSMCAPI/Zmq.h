@@ -12,7 +12,14 @@ using Frames = std::vector<std::string>;
 // never terminated: sockets that threads keep may outlive any order of static destruction.
 void* busContext();
 
-// A socket closed with no linger: nothing queued for a vanished peer may hold up a close.
+// How long a closed socket that answers requests (an endpoint, the TCP listener) may take to
+// pass on the answers already given. Senders wait for their connection to close before they
+// conclude that nobody answered, so an answer dropped at the close would turn a handled
+// message into "nobody listening".
+constexpr int kAnswerLingerMs = 10000;
+
+// A socket made with no linger (nothing queued for a vanished peer may hold up a close);
+// sockets that answer requests set kAnswerLingerMs instead.
 class ZmqSocket {
  public:
   ZmqSocket() = default;

@@ -11,6 +11,15 @@ constexpr int kTQConfigNotFound = 2;
 constexpr int kTQConfigMoreData = 8;  // a buffer of the reported size is needed
 constexpr int kTQConfigUnavailable = 31;
 
+// The values of one section read at once: the same answers as the configuration object's
+// reads of that section (names without regard to case, numbers read as text and text as
+// numbers, "not found" for a missing value, an empty text read as such), taken from one
+// consistent view of the store and kept in memory for the life of the object.
+struct ITQConfigSection : ITQImpl {
+  virtual int getStringW(const wchar_t* key, wchar_t* buffer, uint32_t* size) = 0;
+  virtual int getNumber(const wchar_t* key, int32_t* value) = 0;
+};
+
 struct ITQConfig : ITQImpl {
   virtual int prepare(int a, int b) = 0;
   // Names of the sections directly below `section`. Without a buffer: *count and *size
@@ -37,4 +46,8 @@ struct ITQConfig : ITQImpl {
   using ValueVisitor = void (*)(void* context, const wchar_t* key, const wchar_t* text,
                                 int32_t number);
   virtual int enumValues(const wchar_t* section, ValueVisitor visit, void* context) = 0;
+  // Reads every value of `section` with one look at the store, for callers that need
+  // several values of one section. 0 with *values filled; "not found" with *values null
+  // when the section holds no value.
+  virtual int readSection(const wchar_t* section, ITQConfigSection** values, int flags) = 0;
 };

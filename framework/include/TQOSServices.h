@@ -8,13 +8,20 @@
 #include "platform/event.h"
 
 // Mutex objects (named: system-wide; unnamed: in-process) and lock objects share this shape.
+// A mutex whose owning thread ended without unlocking it is abandoned: the next thread to
+// lock it holds it, and is answered kiv::platform::kWaitAbandoned instead of 0.
 struct ITQOSLock : ITQImpl {
-  virtual int lock() = 0;  // 0 when held
+  virtual int lock() = 0;  // 0 (or kWaitAbandoned) when held
   virtual int unlock() = 0;
   // Like lock, but gives up after timeoutMs (kiv::platform::kInfinite waits for ever);
-  // 0 when held, kiv::platform::kWaitTimeout otherwise.
+  // 0 (or kWaitAbandoned) when held, kiv::platform::kWaitTimeout otherwise.
   virtual int tryLock(uint32_t timeoutMs) = 0;
 };
+
+// Whether an answer of lock or tryLock means the lock is now held.
+inline bool lockObtained(int answer) {
+  return answer == 0 || answer == static_cast<int>(kiv::platform::kWaitAbandoned);
+}
 
 struct ITQOSThread : ITQImpl {
   // Returns only after the thread function has returned.

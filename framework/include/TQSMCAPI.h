@@ -25,6 +25,10 @@ constexpr int kSmErrTransport = 0x33107;
 
 constexpr uint32_t kSmMaxMessage = 1u << 20;
 
+// How long a send waits for its answer when the caller gives no time: longer than the
+// longest handling of a message (a logon may wait 20 s for its session's user).
+constexpr int kSmDefaultTimeoutMs = 60000;
+
 // The record handed to a callback; `text` is the NUL-terminated UTF-8 message.
 struct SmMessage {
   uint32_t length;
@@ -45,13 +49,18 @@ TQ_API int SmIsLocalMessage(void* first, void* third, int* isLocal);
 TQ_API int SmCloseEndPoint(SMENDPOINT endpoint);
 TQ_API int SmDeinitialize();
 
-// Sends one message to a local endpoint and waits for its status. Answers 0 and the
-// status, or one of the kSmErr codes.
+// Sends one message to a local endpoint and waits for its status (timeoutMs <= 0: the
+// default time). Answers 0 and the status, or one of the kSmErr codes. An answer that has
+// arrived is always returned; kSmErrNoListener means the message was not handled, while
+// after kSmErrTimeout it may still be.
 TQ_API int SmSend(const char* endpoint, const char* text, uint32_t length, uint32_t* status,
                   int timeoutMs);
 // The same towards a TCP listener ("tcp://host:port") of another machine.
 TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
                     uint32_t length, uint32_t* status, int timeoutMs);
+// Whether a process has the endpoint open: 0 and its process id (0 when unknown), or
+// kSmErrNoListener.
+TQ_API int SmQueryEndPointOwner(const char* endpoint, int* pid);
 // A readable text for a bus error code.
 TQ_API const char* SmErrorText(int error);
 }

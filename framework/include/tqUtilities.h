@@ -35,7 +35,7 @@ TQ_API void TQUtilities_GetTracerEx(ITQTrace** out, int version);
 TQ_API void TQUtilities_GetConfigEx(ITQConfig** out, int version);
 TQ_API void TQUtilities_GetOSTerminalServicesEx(TQOSTerminalServices** out, int version);
 
-// Writes KIV_HOME (created with mode 0700 when missing); nonzero on success.
+// Writes KIV_HOME (created with mode 0711 when missing); nonzero on success.
 TQ_API int TQUtilities_GetInstallDirA(char* buffer, unsigned capacity);
 // Writes the file-name part of source into destination; both may be the same buffer.
 TQ_API int TQUtilities_GetRootFileNameFromPathW(const wchar_t* source, wchar_t* destination,

@@ -63,6 +63,7 @@ uint32_t ConfigCache::internKey(std::string_view foldedKey) {
   if (found != keys_.end()) return found->second;
   const auto number = static_cast<uint32_t>(keys_.size());
   keys_.emplace(std::string(foldedKey), number);
+  keyNames_.emplace_back(foldedKey);
   return number;
 }
 

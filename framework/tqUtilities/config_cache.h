@@ -36,6 +36,8 @@ class ConfigCache {
    public:
     const Value* find(uint32_t key) const;
     void put(uint32_t key, const Value& value);
+    // (key number, value) pairs in the order the keys were first put.
+    const std::vector<std::pair<uint32_t, Value>>& values() const { return values_; }
 
    private:
     std::vector<std::pair<uint32_t, Value>> values_;
@@ -61,6 +63,8 @@ class ConfigCache {
   uint32_t internKey(std::string_view foldedKey);
   // The number of a key seen before, or kNoKey.
   uint32_t keyNumber(std::string_view foldedKey) const;
+  // The folded name of a key number handed out by internKey.
+  std::string_view keyName(uint32_t number) const { return keyNames_[number]; }
   static constexpr uint32_t kNoKey = UINT32_MAX;
 
   std::size_t sectionCount() const { return sections_.size(); }
@@ -78,6 +82,7 @@ class ConfigCache {
   std::unordered_map<std::string, Section, Hash, Equal> sections_;
   std::unordered_set<std::string, Hash, Equal> loadedPrefixes_;
   std::unordered_map<std::string, uint32_t, Hash, Equal> keys_;
+  std::vector<std::string> keyNames_;
   std::string texts_;
   uint64_t generation_ = 0;
 };

@@ -9,12 +9,13 @@
 // the buffer is left as it was. A null name, value or size pointer is answered "not
 // found" and nothing is read or written.
 #include <atomic>
-#include <charconv>
-#include <cstring>
+#include <memory>
 
 #include "ITQConfig.h"
+#include "framework/tqUtilities/config_section.h"
 #include "framework/tqUtilities/config_store.h"
 #include "framework/tqUtilities/config_text.h"
+#include "framework/tqUtilities/config_value_reads.h"
 #include "tqUtilities.h"
 
 namespace kiv::config {
@@ -23,11 +24,43 @@ namespace {
 // The highest interface version this object implements.
 constexpr int kConfigVersion = 2;
 
-std::string numberText(int32_t number) {
-  char digits[16];
-  auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-  return std::string(digits, end);
-}
+// One section's values, read at once and then answered from memory. Lookups do not change
+// the object, so threads may share it.
+class ConfigSectionObject final : public ITQConfigSection {
+ public:
+  void AddRef() override { references_.fetch_add(1, std::memory_order_relaxed); }
+  int Release() override {
+    const int left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+  int CheckVersion(int required) override { return required == -1 || required == 1; }
+  HTQMODULE GetLibraryHandle() override { return nullptr; }
+
+  int getStringW(const wchar_t* key, wchar_t* buffer, uint32_t* size) override {
+    ValueView value;
+    if (const int rc = find(key, size, &value); rc != 0) return rc;
+    return readStringW(value, buffer, size);
+  }
+
+  int getNumber(const wchar_t* key, int32_t* number) override {
+    ValueView value;
+    if (const int rc = find(key, number, &value); rc != 0) return rc;
+    return readNumber(value, number);
+  }
+
+  SectionValues& values() { return values_; }
+
+ private:
+  template <class Out>
+  int find(const wchar_t* key, Out* out, ValueView* value) const {
+    if (key == nullptr || out == nullptr) return kTQConfigNotFound;
+    return values_.find(key, value) ? 0 : kTQConfigNotFound;
+  }
+
+  SectionValues values_;
+  std::atomic<int> references_{1};
+};
 
 class ConfigObject final : public ITQConfig {
  public:
@@ -46,8 +79,9 @@ class ConfigObject final : public ITQConfig {
     if (section == nullptr || count == nullptr || size == nullptr) return kTQConfigNotFound;
     ConfigStore* store = ConfigStore::forThisThread();
     if (store == nullptr) return kTQConfigUnavailable;
-    std::vector<std::wstring> names;
-    if (const int rc = store->listSections(section, names); rc != 0) return rc;
+    const std::vector<std::wstring>* listed = nullptr;
+    if (const int rc = store->listSections(section, &listed); rc != 0) return rc;
+    const std::vector<std::wstring>& names = *listed;
     std::size_t needed = 1;  // the closing empty name
     for (const auto& name : names) needed += name.size() + 1;
     const uint32_t capacity = *size;
@@ -66,17 +100,7 @@ class ConfigObject final : public ITQConfig {
   int getStringW(const wchar_t* section, const wchar_t* key, wchar_t* buffer, uint32_t* size, int) override {
     ValueView value;
     if (const int rc = find(section, key, size, &value); rc != 0) return rc;
-    const std::string number = value.isNumber ? numberText(value.number) : std::string();
-    const std::string_view text = value.isNumber ? std::string_view(number) : value.text;
-    const std::size_t length = wideLength(text);
-    if (buffer == nullptr || *size < length + 1) {
-      *size = static_cast<uint32_t>(length + 1);
-      return kTQConfigMoreData;
-    }
-    widenInto(text, buffer);
-    buffer[length] = L'\0';
-    *size = static_cast<uint32_t>(length);
-    return 0;
+    return readStringW(value, buffer, size);
   }
 
   int getStringA(const char* section, const char* key, char* buffer, uint32_t* size, int) override {
@@ -84,23 +108,13 @@ class ConfigObject final : public ITQConfig {
     const std::wstring wideSection = toWide(section), wideKey = toWide(key);
     ValueView value;
     if (const int rc = find(wideSection.c_str(), wideKey.c_str(), size, &value); rc != 0) return rc;
-    const std::string text = value.isNumber ? numberText(value.number) : std::string(value.text);
-    if (buffer == nullptr || *size < text.size() + 1) {
-      *size = static_cast<uint32_t>(text.size() + 1);
-      return kTQConfigMoreData;
-    }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    *size = static_cast<uint32_t>(text.size());
-    return 0;
+    return readStringA(value, buffer, size);
   }
 
   int getNumber(const wchar_t* section, const wchar_t* key, int32_t* number, int) override {
     ValueView value;
     if (const int rc = find(section, key, number, &value); rc != 0) return rc;
-    const std::optional<int32_t> parsed = value.isNumber ? value.number : parseNumber(value.text);
-    if (!parsed) return kTQConfigNotFound;
-    *number = *parsed;
-    return 0;
+    return readNumber(value, number);
   }
 
   int setStringW(const wchar_t* section, const wchar_t* key, const wchar_t* value, int) override {
@@ -132,6 +146,18 @@ class ConfigObject final : public ITQConfig {
     return store->enumValues(section, [&](const std::wstring& key, const std::wstring* text, int32_t number) {
       visit(context, key.c_str(), text != nullptr ? text->c_str() : nullptr, number);
     });
+  }
+
+  int readSection(const wchar_t* section, ITQConfigSection** values, int) override {
+    if (values == nullptr) return kTQConfigNotFound;
+    *values = nullptr;
+    if (section == nullptr) return kTQConfigNotFound;
+    ConfigStore* store = ConfigStore::forThisThread();
+    if (store == nullptr) return kTQConfigUnavailable;
+    std::unique_ptr<ConfigSectionObject> read(new ConfigSectionObject);
+    if (const int rc = store->readSection(section, read->values()); rc != 0) return rc;
+    *values = read.release();
+    return 0;
   }
 
  private:

@@ -63,17 +63,35 @@ bool ConfigStore::refreshIfChanged() {
 int ConfigStore::loadRows(Statement::Use& use) {
   std::string currentName;  // copied: column text is gone after the next step
   ConfigCache::Section* current = nullptr;
+  // Sections of one kind (units) hold the same keys in the same order: the key met at
+  // the same place in the previous section is tried before the key table.
+  std::vector<std::pair<std::string, uint32_t>> keysByPlace;
+  std::size_t place = 0;
   int rc;
   while ((rc = use.step()) == SQLITE_ROW) {
     const std::string_view section = use.text(0);
     if (current == nullptr || section != currentName) {
       current = &cache_.add(section);
       currentName = section;
+      place = 0;
     }
+    const std::string_view key = use.text(1);
+    uint32_t keyNumber;
+    if (place < keysByPlace.size() && keysByPlace[place].first == key) {
+      keyNumber = keysByPlace[place].second;
+    } else {
+      keyNumber = cache_.internKey(key);
+      if (place < keysByPlace.size()) {
+        keysByPlace[place] = {std::string(key), keyNumber};
+      } else {
+        keysByPlace.emplace_back(key, keyNumber);
+      }
+    }
+    ++place;
     const ConfigCache::Value value = use.number(2) == kNumber
                                          ? ConfigCache::makeNumber(static_cast<int32_t>(use.number(4)))
                                          : cache_.makeText(use.text(3));
-    current->put(cache_.internKey(use.text(1)), value);
+    current->put(keyNumber, value);
   }
   return rc == SQLITE_DONE ? 0 : failure(rc);
 }
@@ -132,6 +150,16 @@ int ConfigStore::read(std::wstring_view section, std::wstring_view key, ValueVie
   return 0;
 }
 
+// One check for other writers and one lookup serve every value of the section.
+int ConfigStore::readSection(std::wstring_view section, SectionValues& values) {
+  values.clear();
+  if (snapshotDepth_ == 0 && !refreshIfChanged()) return failure(sqlite3_errcode(db_.get()));
+  const ConfigCache::Section* found = findSection(section);
+  if (found == nullptr) return kTQConfigNotFound;
+  for (const auto& [key, value] : found->values()) values.add(cache_.keyName(key), cache_.view(value));
+  return values.empty() ? kTQConfigNotFound : 0;
+}
+
 int ConfigStore::writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text) {
   return write(section, key, false, 0, toUtf8(text));
 }
@@ -148,6 +176,7 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
                        std::string_view text) {
   foldUtf8Into(section, foldedSection_);
   foldUtf8Into(key, foldedKey_);
+  listingKept_ = false;
   if (snapshotDepth_ > 0) execute(db_.get(), "COMMIT");
   int rc;
   {
@@ -180,7 +209,12 @@ int ConfigStore::write(std::wstring_view section, std::wstring_view key, bool is
   return 0;
 }
 
-int ConfigStore::listSections(std::wstring_view section, std::vector<std::wstring>& names) {
+int ConfigStore::listSections(std::wstring_view section, const std::vector<std::wstring>** names) {
+  *names = &listing_;
+  if (listingKept_ && snapshotDepth_ > 0 && section == listedSection_) return 0;
+  listingKept_ = false;
+  listing_.clear();
+  listedSection_.assign(section);
   while (!section.empty() && section.back() == L'/') section.remove_suffix(1);
   std::string prefix;
   std::size_t depth = 0;
@@ -194,16 +228,35 @@ int ConfigStore::listSections(std::wstring_view section, std::vector<std::wstrin
     use.bind(1, prefix);
     use.bind(2, upperBound(prefix));
   }
+  // A child may also appear through sections deeper below it; only then are names
+  // checked for repeats, which a plain list of units never needs.
+  std::vector<std::string> direct;  // folded, while no deeper section was met
   std::unordered_set<std::string> seen;
+  bool deeper = false;
   int rc;
   while ((rc = use.step()) == SQLITE_ROW) {
     std::string_view rest = use.text(0).substr(prefix.size());
-    const std::string_view child = rest.substr(0, rest.find('/'));
-    if (child.empty() || !seen.emplace(child).second) continue;
+    const std::size_t slash = rest.find('/');
+    const std::string_view child = rest.substr(0, slash);
+    if (child.empty()) continue;
+    if (slash != std::string_view::npos && !deeper) {
+      deeper = true;
+      for (std::string& name : direct) seen.emplace(std::move(name));
+    }
+    if (deeper) {
+      if (!seen.emplace(child).second) continue;
+    } else {
+      direct.emplace_back(child);
+    }
     const std::string_view original = component(use.text(1), depth);
-    names.push_back(toWide(original.empty() ? child : original));
+    listing_.push_back(toWide(original.empty() ? child : original));
   }
-  return rc == SQLITE_DONE ? 0 : failure(rc);
+  if (rc != SQLITE_DONE) {
+    listing_.clear();
+    return failure(rc);
+  }
+  listingKept_ = snapshotDepth_ > 0;
+  return 0;
 }
 
 int ConfigStore::enumValues(std::wstring_view section,
@@ -248,6 +301,7 @@ int ConfigStore::beginSnapshot() {
 int ConfigStore::endSnapshot() {
   if (snapshotDepth_ == 0) return kTQConfigNotFound;
   if (--snapshotDepth_ > 0) return 0;
+  listingKept_ = false;
   const int rc = execute(db_.get(), "COMMIT");
   if (cache_.sectionCount() > kKeptAfterSnapshot) cache_.clear();
   return rc == SQLITE_OK ? 0 : failure(rc);

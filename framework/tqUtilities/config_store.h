@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/tqUtilities/config_cache.h"
+#include "framework/tqUtilities/config_section.h"
 #include "framework/tqUtilities/config_sqlite.h"
 
 namespace kiv::config {
@@ -26,12 +27,16 @@ class ConfigStore {
 
   // The value; its text is valid until the next call on this store.
   int read(std::wstring_view section, std::wstring_view key, ValueView* value);
+  // Every value of `section`, replacing what `values` held; "not found" when it has none.
+  int readSection(std::wstring_view section, SectionValues& values);
   int writeText(std::wstring_view section, std::wstring_view key, std::wstring_view text);
   int writeNumber(std::wstring_view section, std::wstring_view key, int32_t number);
 
   // Names of the sections directly below `section`, in the order in which each first
-  // received a value (its own or one below it).
-  int listSections(std::wstring_view section, std::vector<std::wstring>& names);
+  // received a value (its own or one below it). *names stays valid until the next call on
+  // this store. Inside a snapshot a listing is kept until a write, so that the sizing and
+  // the fetching call of one listing read the store once.
+  int listSections(std::wstring_view section, const std::vector<std::wstring>** names);
   // Every value of `section`, in key order; text is null for numbers.
   int enumValues(std::wstring_view section,
                  const std::function<void(const std::wstring& key, const std::wstring* text,
@@ -66,6 +71,9 @@ class ConfigStore {
   int64_t cachedVersion_ = -1;
   int snapshotDepth_ = 0;
   std::string foldedSection_, foldedKey_;  // scratch, to avoid allocating per read
+  std::vector<std::wstring> listing_;
+  std::wstring listedSection_;
+  bool listingKept_ = false;
   // The units code reads many keys of one section in a row: the last section looked up
   // is remembered with its folded name, while the cache generation stays the same.
   std::wstring lastSection_;

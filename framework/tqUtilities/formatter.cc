@@ -28,6 +28,15 @@ struct Field {
   char conversion = 0;
 };
 
+// The most bytes a UTF-8 sequence with this lead byte can have; 1 for a byte that cannot
+// lead one, which the decoder then replaces on its own.
+std::size_t sequenceLength(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  return 1;
+}
+
 template <class Char>
 bool isDigit(Char c) {
   return c >= '0' && c <= '9';
@@ -330,10 +339,9 @@ class Formatter {
       for (std::size_t i = 0; piece.size() < limit && value[i] != 0; ++i) piece += value[i];
     } else {
       for (std::size_t i = 0; piece.size() < limit && value[i] != 0;) {
-        std::size_t available = 1;
-        if (static_cast<unsigned char>(value[i]) >= 0x80) {
-          while (available < 4 && value[i + available] != 0) ++available;
-        }
+        // The lead byte tells how long its sequence may be; the decoder stops at the first
+        // byte that does not continue it (a NUL among them), so nothing past it is read.
+        const std::size_t available = sequenceLength(static_cast<unsigned char>(value[i]));
         std::size_t used = 0;
         bool valid = true;
         const char32_t c = utf::decodeOne(value + i, available, &used, &valid);

@@ -29,8 +29,9 @@ int TQUtilities_GetInstallDirA(char* buffer, unsigned capacity) {
     return 0;
   }
   // An installed agent has its "Agent" folder, in which the units directory is made on
-  // first use (one level only); a fresh KIV_HOME gets it here.
-  kiv::platform::kivSubdirectory("Agent", 0755);
+  // first use (one level only); a fresh KIV_HOME gets it here. Others pass through it to
+  // the units directory, nothing more.
+  kiv::platform::kivSubdirectory("Agent", 0711);
   std::memcpy(buffer, home.c_str(), home.size() + 1);
   return 1;
 }

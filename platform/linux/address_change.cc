@@ -30,7 +30,10 @@ std::unique_ptr<AddressChangeSocket> AddressChangeSocket::open(AddressFamily fam
   if (injectedFailure(family, testing::AddressChangeStep::kOpen)) return nullptr;
   const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<AddressChangeSocket>(new AddressChangeSocket(family, fd));
+  std::unique_ptr<AddressChangeSocket> socket(new AddressChangeSocket(family, fd));
+  socket->unwaitable_ =
+      failingStep[static_cast<int>(family)].load() == testing::AddressChangeStep::kWait;
+  return socket;
 }
 
 AddressChangeSocket::~AddressChangeSocket() { ::close(fd_); }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace kiv::platform {
 namespace {
@@ -60,6 +61,32 @@ std::string numericText(const sockaddr* address) {
     return {};
   }
   return host;
+}
+
+// The interfaces in the system's order: getifaddrs lists every link (AF_PACKET) before
+// any address, in the order the kernel keeps them.
+std::vector<std::string> interfaceOrder(const ifaddrs* list) {
+  std::vector<std::string> names;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET &&
+        entry->ifa_name != nullptr) {
+      names.emplace_back(entry->ifa_name);
+    }
+  }
+  return names;
+}
+
+// The place of an address's interface in that order. An IPv4 address may carry a label
+// "eth0:1" instead of its interface's name; an interface that is not known (it appeared
+// in between) goes after all known ones.
+std::size_t interfaceRank(const std::vector<std::string>& interfaces, const char* name) {
+  if (name == nullptr) return interfaces.size();
+  const std::string label = name;
+  for (const std::string& candidate : {label, label.substr(0, label.find(':'))}) {
+    const auto found = std::find(interfaces.begin(), interfaces.end(), candidate);
+    if (found != interfaces.end()) return static_cast<std::size_t>(found - interfaces.begin());
+  }
+  return interfaces.size();
 }
 
 struct IfAddrsDeleter {
@@ -111,13 +138,22 @@ std::optional<std::vector<std::string>> queryAdapterAddresses() {
   ifaddrs* raw = nullptr;
   if (::getifaddrs(&raw) != 0) return std::nullopt;
   std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
-  std::vector<std::string> texts;
+  // getifaddrs gives the addresses family by family (every IPv4 address, then every IPv6
+  // one); the list goes adapter by adapter instead, in the order the interfaces come,
+  // each interface keeping the order of its own addresses.
+  const std::vector<std::string> interfaces = interfaceOrder(list.get());
+  std::vector<std::pair<std::size_t, std::string>> ranked;
   for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr) continue;
     const int family = entry->ifa_addr->sa_family;
     if (family != AF_INET && family != AF_INET6) continue;
-    texts.push_back(numericText(entry->ifa_addr));
+    ranked.emplace_back(interfaceRank(interfaces, entry->ifa_name), numericText(entry->ifa_addr));
   }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> texts;
+  texts.reserve(ranked.size());
+  for (auto& [rank, text] : ranked) texts.push_back(std::move(text));
   return texts;
 }
 

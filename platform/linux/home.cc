@@ -1,4 +1,5 @@
-// The KIV_HOME root and directories below it, created on demand with owner-only access.
+// The KIV_HOME root and directories below it, created on demand: the root may be traversed
+// by others, the rest has the mode each caller asks for.
 #include "platform/home.h"
 #include "platform/linux/home_path.h"
 
@@ -12,6 +13,8 @@
 
 namespace kiv::platform {
 namespace {
+
+constexpr unsigned kRootMode = 0711;
 
 std::string fromEnvironment(const char* name) {
   const char* value = std::getenv(name);
@@ -35,9 +38,13 @@ void setError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// Creates one level unless it is already a directory.
+// Creates one level unless it is already a directory. A new level gets exactly `mode`:
+// the umask must not take away the traversal that others are meant to have.
 bool ensureDirectory(const std::string& path, unsigned mode, std::string* error) {
-  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+    return true;
+  }
   const int cause = errno;
   struct stat info {};
   if (cause == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
@@ -89,9 +96,15 @@ std::string kivHome(std::string* error) {
     errno = ENOENT;
     return "";
   }
-  // Missing parents (~/.local/state) are made private as well.
+  // Missing parents (~/.local/state) are made private. The root itself may be traversed,
+  // so that others reach the units directory below it, but not listed.
   const bool absolute = home[0] == '/';
-  if (!ensureBelow(absolute ? "" : ".", absolute ? home.substr(1) : home, 0700, error, true)) return "";
+  const size_t slash = home.rfind('/');
+  const std::string parent = slash == std::string::npos ? "" : home.substr(0, slash);
+  if (!parent.empty() && !ensureBelow(absolute ? "" : ".", absolute ? parent.substr(1) : parent, 0700, error, true)) {
+    return "";
+  }
+  if (!ensureDirectory(home, kRootMode, error)) return "";
   return home;
 }
 

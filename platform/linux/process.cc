@@ -27,14 +27,17 @@ namespace {
 
 int pidfdOpen(int pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
-// Collects the child's exit status if it has ended; waiting by pidfd can never reap a
-// different process that reused the pid.
-void reapIfEnded(int pidfd) {
+// Collects the child's exit status if it has ended and gives its exit code (-1 when it was
+// not reaped here or ended by a signal); waiting by pidfd can never reap a different
+// process that reused the pid.
+int reapIfEnded(int pidfd) {
   siginfo_t info{};
-  while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
-                WEXITED | WNOHANG) < 0 &&
+  int result;
+  while ((result = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+                          WEXITED | WNOHANG)) < 0 &&
          errno == EINTR) {
   }
+  return result == 0 && info.si_pid != 0 && info.si_code == CLD_EXITED ? info.si_status : -1;
 }
 
 // A child still running when its Process goes away is reaped by a thread of its own once
@@ -145,7 +148,10 @@ Process::~Process() {
 
 uint32_t Process::wait(uint32_t timeoutMs) {
   const uint32_t result = waitOne(handle(), timeoutMs);
-  if (result == kWaitObject0 && child_) reapIfEnded(pidfd_);
+  if (result == kWaitObject0 && child_) {
+    const int code = reapIfEnded(pidfd_);
+    if (code >= 0) exitCode_ = code;
+  }
   return result;
 }
 

@@ -1,9 +1,12 @@
 // The process list from /proc: one entry per numeric directory, named after the base name
-// of /proc/PID/exe, or after /proc/PID/comm when the executable cannot be read.
+// of /proc/PID/exe, or after /proc/PID/comm when the executable cannot be read. A process
+// that has ended but is not yet reaped (a zombie) is left out: it runs no more.
 #include "platform/process_list.h"
 
 #include <dirent.h>
 #include <limits.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,9 +50,35 @@ std::string commandName(int pid) {
   return name;
 }
 
+// The state letter of /proc/PID/stat, 0 when it cannot be read. The command name before it
+// is in parentheses and may itself hold ") ", so the state follows the last one.
+char stateLetter(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return 0;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 0;
+}
+
+// Whether the whole process has ended: it is gone, or its main thread is a zombie and no
+// other thread of it still runs. /proc shows a main thread that returned early as a zombie
+// too, so a pidfd, readable only once every thread has ended, settles that case.
+bool hasEnded(int pid) {
+  const char state = stateLetter(pid);
+  if (state == 0) return true;
+  if (state != 'Z' && state != 'X') return false;
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) return true;  // reaped meanwhile, or no pidfds here: the stat state decides
+  pollfd polled{pidfd, POLLIN, 0};
+  const bool ended = ::poll(&polled, 1, 0) != 0;
+  ::close(pidfd);
+  return ended;
+}
+
 }  // namespace
 
 std::string processImageName(int pid) {
+  if (hasEnded(pid)) return {};
   std::string name = executableName(pid);
   return name.empty() ? commandName(pid) : name;
 }

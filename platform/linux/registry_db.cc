@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/diagnostics.h"
+#include "platform/file_util.h"
 #include "platform/home.h"
 #include "platform/linux/home_path.h"
 #include "platform/registry.h"
@@ -136,6 +137,7 @@ long RegistryDb::ensureOpen() {
   const std::string path = home + "/registry.db";
   close();
   path_ = path;
+  ensurePrivateFile(path);  // SQLite would make it readable by everyone the umask allows
   const int rc = sqlite3_open_v2(path.c_str(), &db_,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);

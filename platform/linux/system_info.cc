@@ -38,6 +38,20 @@ bool isExecutable(const char* path) {
   return kiv::utf::widen(resolved) == executablePath();
 }
 
+// The loader's entry for a handle, found by walking the list of loaded modules, so that
+// a made-up handle or one whose module was unloaded is never read. A dlopen handle is the
+// address of its module's entry.
+const link_map* loadedModule(void* module) {
+  void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+  link_map* entry = nullptr;
+  if (program == nullptr || dlinfo(program, RTLD_DI_LINKMAP, &entry) != 0) return nullptr;
+  while (entry != nullptr && entry->l_prev != nullptr) entry = entry->l_prev;
+  for (; entry != nullptr; entry = entry->l_next) {
+    if (entry == module) return entry;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool getComputerName(wchar_t* buffer, uint32_t* size) {
@@ -62,8 +76,8 @@ bool getComputerName(wchar_t* buffer, uint32_t* size) {
 
 std::wstring moduleFileName(void* module) {
   if (module == nullptr) return executablePath();
-  link_map* map = nullptr;
-  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+  const link_map* map = loadedModule(module);
+  if (map == nullptr) {
     errno = EINVAL;
     return L"";
   }

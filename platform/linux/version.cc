@@ -68,7 +68,9 @@ bool parseWindowsVersion(const char* text, uint32_t* version) {
              major < 3) {
     return false;
   }
-  *version = pack(major, minor, false);
+  // 4.10 and 4.90 are the real numbers of Windows 98 and ME, not NT releases.
+  const bool nineX = major == 4 && (minor == 10 || minor == 90);
+  *version = pack(major, minor, nineX);
   return true;
 }
 

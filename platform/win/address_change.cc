@@ -72,7 +72,9 @@ std::unique_ptr<AddressChangeSocket> AddressChangeSocket::open(AddressFamily fam
     sockets()[slot] = socket.release();
   }
   event.release();
-  return std::unique_ptr<AddressChangeSocket>(new AddressChangeSocket(family, slot));
+  std::unique_ptr<AddressChangeSocket> made(new AddressChangeSocket(family, slot));
+  made->unwaitable_ = failingStep[static_cast<int>(family)].load() == testing::AddressChangeStep::kWait;
+  return made;
 }
 
 AddressChangeSocket::~AddressChangeSocket() {

@@ -16,18 +16,18 @@ class Win32Mutex final : public NamedMutex {
 
   bool lock(uint32_t timeoutMs) override {
     const uint32_t result = acquire(timeoutMs);
-    return result == kWaitObject0 || result == WAIT_ABANDONED;
+    return result == kWaitObject0 || result == kWaitAbandoned;
   }
 
-  // How the mutex was obtained: kWaitObject0, or WAIT_ABANDONED (0x80) when its previous
-  // owner ended without releasing it and the wait made this thread the owner; otherwise
-  // kWaitTimeout (last error ERROR_TIMEOUT) or kWaitFailed.
-  uint32_t acquire(uint32_t timeoutMs) {
+  // How the mutex was obtained: kWaitObject0, or kWaitAbandoned (WAIT_ABANDONED) when its
+  // previous owner ended without releasing it and the wait made this thread the owner;
+  // otherwise kWaitTimeout (last error ERROR_TIMEOUT) or kWaitFailed.
+  uint32_t acquire(uint32_t timeoutMs) override {
     switch (WaitForSingleObject(mutex_.get(), timeoutMs)) {
       case WAIT_OBJECT_0:
         return kWaitObject0;
       case WAIT_ABANDONED:
-        return WAIT_ABANDONED;
+        return kWaitAbandoned;
       case WAIT_TIMEOUT:
         SetLastError(ERROR_TIMEOUT);
         return kWaitTimeout;

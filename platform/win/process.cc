@@ -53,6 +53,13 @@ Process::~Process() {
   if (pidfd_ >= 0) CloseHandle(win::fromWaitSlot(pidfd_));
 }
 
-uint32_t Process::wait(uint32_t timeoutMs) { return waitOne(handle(), timeoutMs); }
+uint32_t Process::wait(uint32_t timeoutMs) {
+  const uint32_t result = waitOne(handle(), timeoutMs);
+  DWORD code = 0;
+  if (result == kWaitObject0 && child_ && GetExitCodeProcess(win::fromWaitSlot(pidfd_), &code)) {
+    exitCode_ = static_cast<int>(code);
+  }
+  return result;
+}
 
 }  // namespace kiv::platform

@@ -55,6 +55,22 @@ TEST(KivSend, ExitCodesForTakenRefusedAndNobodyListening) {
   EXPECT_EQ(endpoint.calls(), 2);
 }
 
+// A message still in handling when the sender stops waiting may yet be handled: that is
+// neither "refused" nor "nobody listens", and a caller must be able to tell.
+TEST(KivSend, NoAnswerInTimeHasItsOwnExitCode) {
+  bustest::Gate release;
+  bustest::TestEndpoint endpoint("tqNotify", [&](const bustest::Received&) -> uint32_t {
+    release.wait();
+    return kSmTaken;
+  });
+  ASSERT_EQ(endpoint.openResult(), 0);
+  std::string output;
+  EXPECT_EQ(kivSend({"undocked", "--type", "palm", "--timeout", "300"}, &output), 5);
+  EXPECT_NE(output.find("may still be handled"), std::string::npos) << output;
+  release.open();
+  EXPECT_TRUE(kivtest::waitFor([&] { return endpoint.calls() == 1; }));
+}
+
 TEST(KivSend, ValuesWithMarkupArriveEscapedAndWellFormed) {
   bustest::TestEndpoint endpoint("tqNotify");
   ASSERT_EQ(endpoint.openResult(), 0);

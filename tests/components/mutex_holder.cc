@@ -19,10 +19,11 @@ int main(int argc, char** argv) {
   if (!control.CreateInstance(L"tqOSServices", "TQOSThreadControl")) return 3;
   TQptr<ITQOSLock> mutex;
   if (!control->createMutex(name.c_str(), 5, mutex.fill())) return 4;
-  if (mutex->tryLock(0) != 0) {
+  // An abandoned mutex is held all the same.
+  if (!lockObtained(mutex->tryLock(0))) {
     std::puts("busy");
     std::fflush(stdout);
-    if (mutex->lock() != 0) return 5;
+    if (!lockObtained(mutex->lock())) return 5;
   }
   std::puts("held");
   std::fflush(stdout);

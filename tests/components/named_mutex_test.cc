@@ -1,10 +1,11 @@
 // Named mutexes from TQOSThreadControl are system-wide: a mutex held by another process
-// keeps this one out, and the holder's death frees it.
+// keeps this one out, and the holder's death, or the end of the owning thread, abandons it.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "TQOSServices.h"
 #include "support/kiv_test.h"
@@ -61,12 +62,26 @@ TEST_F(ConcurrencyNamedMutex, HeldByAnotherProcessUntilItDies) {
   ASSERT_EQ(holder.nextLine(), "held");
   EXPECT_EQ(mutex_->tryLock(50), static_cast<int>(kiv::platform::kWaitTimeout));
   holder.kill();
-  ASSERT_EQ(mutex_->tryLock(20000), 0);
+  ASSERT_EQ(mutex_->tryLock(20000), static_cast<int>(kiv::platform::kWaitAbandoned));
+  EXPECT_EQ(mutex_->unlock(), 0);
+  ASSERT_EQ(mutex_->tryLock(0), 0) << "given up properly: not abandoned again";
+  EXPECT_EQ(mutex_->unlock(), 0);
+}
+
+TEST_F(ConcurrencyNamedMutex, AbandonedWhenTheOwningThreadEnds) {
+  std::thread([this] { ASSERT_EQ(mutex_->lock(), 0); }).join();
+  ASSERT_EQ(mutex_->tryLock(20000), static_cast<int>(kiv::platform::kWaitAbandoned));
+  Holder holder("Global\\UNITSDB");
+  ASSERT_EQ(holder.nextLine(), "busy");
+  EXPECT_EQ(mutex_->unlock(), 0);
+  EXPECT_EQ(holder.nextLine(), "held");
+  holder.kill();
+  ASSERT_EQ(mutex_->tryLock(20000), static_cast<int>(kiv::platform::kWaitAbandoned));
   EXPECT_EQ(mutex_->unlock(), 0);
 }
 
 TEST_F(ConcurrencyNamedMutex, KeepsOtherProcessesOutUntilUnlocked) {
-  ASSERT_EQ(mutex_->lock(), 0);
+  ASSERT_TRUE(lockObtained(mutex_->lock()));
   Holder holder("Global\\UNITSDB");
   ASSERT_EQ(holder.nextLine(), "busy");
   EXPECT_EQ(mutex_->unlock(), 0);

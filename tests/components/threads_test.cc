@@ -126,6 +126,35 @@ TEST_F(ConcurrencyThreads, InProcessLocksAreRecursiveAndExcludeOtherThreads) {
   }
 }
 
+// Like a Windows mutex, a lock whose owning thread ended without giving it up is abandoned:
+// the next thread gets it and is told so, once.
+TEST_F(ConcurrencyThreads, InProcessLocksAreAbandonedWhenTheirOwnerEnds) {
+  TQptr<ITQOSLock> lock;
+  ASSERT_TRUE(control_->createLock(lock.fill()));
+  TQptr<ITQOSLock> mutex;
+  ASSERT_TRUE(control_->createMutex(nullptr, 0, mutex.fill()));
+
+  for (ITQOSLock* object : {lock.get(), mutex.get()}) {
+    std::thread([object] {
+      ASSERT_EQ(object->lock(), 0);
+      ASSERT_EQ(object->lock(), 0);  // ends holding it twice
+    }).join();
+    EXPECT_EQ(object->tryLock(20000), static_cast<int>(kiv::platform::kWaitAbandoned));
+    EXPECT_EQ(object->unlock(), 0);
+    EXPECT_NE(object->unlock(), 0) << "held once by its new owner, whatever the old depth";
+    std::thread([object] {
+      EXPECT_EQ(object->tryLock(0), 0) << "given up properly: not abandoned again";
+      EXPECT_EQ(object->unlock(), 0);
+    }).join();
+  }
+  // A lock destroyed after its owner registered it is not touched when that owner ends.
+  std::thread([this] {
+    TQptr<ITQOSLock> shortLived;
+    ASSERT_TRUE(control_->createLock(shortLived.fill()));
+    ASSERT_EQ(shortLived->lock(), 0);
+  }).join();
+}
+
 TEST(ConcurrencyModuleLoads, EveryHandedOutObjectPaysForItsOwnModuleLoad) {
   auto loaded = [] { return kivtest::readFile("/proc/self/maps").find("libtqOSServices.so") != std::string::npos; };
   {

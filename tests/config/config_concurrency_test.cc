@@ -65,7 +65,7 @@ TEST(ConfigConcurrency, ProcessesWritingAtOnceLoseNothing) {
   std::string script = "pids=; ";
   for (int p = 0; p < kProcesses; ++p) {
     script += "(i=0; while [ $i -lt " + std::to_string(kWrites) + " ]; do " + kiv + " config set shared/p" +
-              std::to_string(p) + " k$i $i || exit 1; i=$((i+1)); done) & pids=\"$pids $!\"; ";
+              std::to_string(p) + " k$i $i --number || exit 1; i=$((i+1)); done) & pids=\"$pids $!\"; ";
   }
   script += "fail=0; for j in $pids; do wait $j || fail=1; done; exit $fail";
   Config config;

@@ -1,7 +1,11 @@
 // An unusable config.db: reported once through the trace, no object handed out, nothing
-// crashes, and the store works again once the file is fixed.
+// crashes, and the store works again once the file is fixed. Each case runs in a process of
+// its own (see ranInOwnProcess).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -19,7 +23,32 @@ ITQConfig* obtain() {
   return config;
 }
 
+// The store is opened once per process and then kept, so each failure needs a process whose
+// store was never opened: the test runs itself again in a process of its own, with a fresh
+// KIV_HOME. Root reads every file whatever its mode, so that process also runs without the
+// capabilities that override file permissions. True in the test that started the other
+// process (it only checks the outcome); false in that process, which runs the test.
+bool ranInOwnProcess() {
+  if (getenv("KIV_TEST_OWN_PROCESS") != nullptr) return false;
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string unprivileged =
+      geteuid() == 0 ? "setpriv --inh-caps=-dac_override,-dac_read_search "
+                       "--bounding-set=-dac_override,-dac_read_search "
+                     : "";
+  std::string output;
+  const int status = kivtest::run("KIV_TEST_OWN_PROCESS=1 " + unprivileged + self +
+                                      " --gtest_filter=" + test->test_suite_name() + "." +
+                                      test->name() + " 2>&1",
+                                  &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  EXPECT_EQ(output.find("SKIPPED"), std::string::npos) << output;
+  return true;
+}
+
 TEST(ConfigFailure, GarbageFileIsReportedOnceAndGivesNoObject) {
+  if (ranInOwnProcess()) return;
   kivtest::writeFile(databasePath(), std::string(8192, '\x5a'));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(obtain(), nullptr);
   EXPECT_EQ(kivtest::countTrace("config.db"), 1);
@@ -37,6 +66,7 @@ TEST(ConfigFailure, GarbageFileIsReportedOnceAndGivesNoObject) {
 }
 
 TEST(ConfigFailure, DirectoryInPlaceOfTheFile) {
+  if (ranInOwnProcess()) return;
   std::filesystem::create_directory(databasePath());
   EXPECT_EQ(obtain(), nullptr);
   EXPECT_EQ(obtain(), nullptr);
@@ -44,9 +74,12 @@ TEST(ConfigFailure, DirectoryInPlaceOfTheFile) {
 }
 
 TEST(ConfigFailure, FileWithoutPermission) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  if (ranInOwnProcess()) return;
   kivtest::writeFile(databasePath(), "");
   chmod(databasePath().c_str(), 0);
+  const int probe = open(databasePath().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_LT(probe, 0) << "this process can still read a file of mode 0";
+  EXPECT_EQ(obtain(), nullptr);
   EXPECT_EQ(obtain(), nullptr);
   EXPECT_EQ(kivtest::countTrace("config.db"), 1);
 }

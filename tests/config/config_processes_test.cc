@@ -16,7 +16,7 @@ TEST(ConfigProcesses, ValuesWrittenElsewhereAreSeenByTheNextRead) {
   EXPECT_EQ(configtest::text(config.get(), L"dlox/common", L"added"), std::nullopt);  // now remembered as missing
 
   ASSERT_EQ(kiv("config set DLOX/COMMON CONFIGDATA_LOCATION /second"), 0);
-  ASSERT_EQ(kiv("config set dlox/common added 5"), 0);
+  ASSERT_EQ(kiv("config set dlox/common added 5 --number"), 0);
   EXPECT_EQ(configtest::text(config.get(), L"dlox/common", L"configdata_location"), L"/second");
   EXPECT_EQ(configtest::number(config.get(), L"dlox/common", L"added"), 5);
 }
@@ -48,7 +48,7 @@ TEST(ConfigProcesses, SnapshotKeepsOneViewUntilItEnds) {
 TEST(ConfigCommand, SetGetAndList) {
   std::string out;
   EXPECT_EQ(kiv("config set dlox/common/kiv/general ipchangescript '/bin/echo changed'"), 0);
-  EXPECT_EQ(kiv("config set dlox/common/kiv/general mask 0xff"), 0);
+  EXPECT_EQ(kiv("config set dlox/common/kiv/general mask 0xff --number"), 0);
   EXPECT_EQ(kiv("config set dlox/common/kiv/general code 0042 --string"), 0);
   EXPECT_EQ(kiv("config set dlox/common/kiv/general/child k v"), 0);
 

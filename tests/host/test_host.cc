@@ -1,91 +1,87 @@
-// `kiv host` as a program: started in the test's KIV_HOME, fed a host event and a bus
-// message, stopped with SIGTERM; and started without the plug-in module.
+// `kiv host` as a program: its output, its stop on SIGTERM, a reader of its output that goes
+// away, a second host, and a host without the plug-in module.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <fcntl.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "support/kiv_test.h"
+#include "host/HostFixture.h"
 
-extern char** environ;
-
+namespace hosttest {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A child process with stdout and stderr in files.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ > 0; }
-  void signal(int number) { kill(pid_, number); }
-  // Waits for the exit; the exit code, or -1 when it did not end in time or by a signal.
-  int exitCode() {
-    const bool ended = kivtest::waitFor([&] {
-      if (!exited_) exited_ = waitpid(pid_, &status_, WNOHANG) == pid_;
-      return exited_;
-    }, std::chrono::seconds(60));
-    if (!ended || !WIFEXITED(status_)) return -1;
-    return WEXITSTATUS(status_);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool exited_ = false;
-};
-
-std::string kiv() { return kivtest::binDir() + "/kiv"; }
-
-TEST(HostTest, PrintsEventsAsJsonAndStopsInOrderOnSigterm) {
-  const std::string out = kivtest::home() + "/host.out";
-  const std::string err = kivtest::home() + "/host.err";
-  Child host({kiv(), "host", "--json"}, out, err);
-  ASSERT_TRUE(host.started());
-  ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(err).find("running") != std::string::npos; }))
-      << kivtest::readFile(err);
-
+TEST_F(HostTest, PrintsEventsAsJsonAndStopsInOrderOnSigterm) {
+  startHost({"--json"});
   std::string output;
-  EXPECT_EQ(kivtest::run(kiv() + " send host-event 15 1 3", &output), 0) << output;
-  EXPECT_EQ(kivtest::run(kiv() + " send docked --id 'a\"b\\c' --type T", &output), 0) << output;
-  ASSERT_TRUE(kivtest::waitFor([&] {
-    return kivtest::readFile(out).find("\"code\":6") != std::string::npos;
-  })) << kivtest::readFile(out);
+  EXPECT_EQ(runKiv("send host-event 15 1 3", &output), 0) << output;
+  EXPECT_EQ(runKiv("send docked --id 'a\"b\\c' --type T", &output), 0) << output;
+  ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(out()).find("\"code\":6") != std::string::npos; }))
+      << kivtest::readFile(out());
 
-  host.signal(SIGTERM);
-  EXPECT_EQ(host.exitCode(), 0) << kivtest::readFile(err);
-  const std::string printed = kivtest::readFile(out);
-  EXPECT_NE(printed.find("{\"code\":13,\"s1\":\"3\",\"s2\":\"\",\"s3\":\"\"}\n"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("{\"code\":6,\"s1\":\"a\\\"b\\\\c\",\"s2\":\"T\",\"s3\":\"\"}\n"), std::string::npos) << printed;
+  EXPECT_EQ(stopHost(), 0) << kivtest::readFile(err());
+  EXPECT_TRUE(printed("{\"code\":13,\"s1\":\"3\",\"s2\":\"\",\"s3\":\"\"}"));
+  EXPECT_TRUE(printed("{\"code\":6,\"s1\":\"a\\\"b\\\\c\",\"s2\":\"T\",\"s3\":\"\"}"));
   // The end of the plug-in is the last line.
+  const std::string printedText = kivtest::readFile(out());
   const std::string last = "{\"code\":1,\"s1\":\"\",\"s2\":\"\",\"s3\":\"\"}\n";
-  ASSERT_GE(printed.size(), last.size());
-  EXPECT_EQ(printed.substr(printed.size() - last.size()), last) << printed;
+  ASSERT_GE(printedText.size(), last.size());
+  EXPECT_EQ(printedText.substr(printedText.size() - last.size()), last) << printedText;
 }
 
-TEST(HostTest, MissingPluginModuleIsNamedAndExitsNonZero) {
+// Every plain line reads back unambiguously: a backslash in a value is escaped like a quote.
+TEST_F(HostTest, PlainLinesEscapeQuotesAndBackslashes) {
+  startHost();
+  std::string output;
+  EXPECT_EQ(runKiv("send docked --id 'a\"b\\c\\\"' --type T", &output), 0) << output;
+  ASSERT_TRUE(kivtest::waitFor([&] { return !kivtest::readFile(out()).empty(); }));
+  EXPECT_EQ(stopHost(), 0) << kivtest::readFile(err());
+  EXPECT_TRUE(printed("6 \"a\\\"b\\\\c\\\\\\\"\" \"T\" \"\"")) << kivtest::readFile(out());
+}
+
+// `kiv host | head -n 1`: once the reader is gone the host goes on (events reach the
+// trace), answers its senders, and still stops in order.
+TEST_F(HostTest, ReaderOfTheOutputGoingAwayDoesNotEndTheHost) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  startHost({"--json"}, pipeFds[1]);
+  close(pipeFds[1]);
+
+  std::string output;
+  ASSERT_EQ(runKiv("send undocked --type first", &output), 0) << output;
+  FILE* reader = fdopen(pipeFds[0], "r");
+  ASSERT_NE(reader, nullptr);
+  char line[256] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, reader), nullptr);
+  EXPECT_NE(std::string(line).find("first"), std::string::npos) << line;
+  std::fclose(reader);  // as head does after its one line
+
+  EXPECT_EQ(runKiv("send undocked --type second", &output), 0) << output;
+  EXPECT_TRUE(kivtest::waitFor([] { return kivtest::traced("event {\"code\":7,\"s1\":\"second\""); }));
+  EXPECT_EQ(runKiv("send undocked --type third", &output), 0) << output;
+  EXPECT_EQ(stopHost(), 0) << kivtest::readFile(err());
+  EXPECT_TRUE(kivtest::traced("event {\"code\":7,\"s1\":\"third\""));
+  EXPECT_TRUE(kivtest::traced("event {\"code\":1,"));
+  EXPECT_EQ(kivtest::countTrace("standard output cannot be written"), 1);
+}
+
+TEST_F(HostTest, SecondHostNamesTheRunningOne) {
+  startHost();
+  std::string output;
+  EXPECT_EQ(runKiv("host", &output), 1);
+  EXPECT_NE(output.find("another host is running (process " + std::to_string(host_->pid()) + ")"),
+            std::string::npos) << output;
+  EXPECT_NE(output.find("\"tqHost\""), std::string::npos) << output;
+  // The first host goes on undisturbed.
+  EXPECT_EQ(runKiv("send undocked --type T", &output), 0) << output;
+  EXPECT_EQ(stopHost(), 0);
+}
+
+TEST(HostProgram, MissingPluginModuleIsNamedAndExitsNonZero) {
   // A tree with the program and every library except the plug-in, so that neither the
   // module path nor the place beside libtqUtilities.so holds it.
   const fs::path tree = fs::path(kivtest::home()) / "tree";
@@ -99,7 +95,6 @@ TEST(HostTest, MissingPluginModuleIsNamedAndExitsNonZero) {
       fs::copy_file(entry.path(), tree / "lib" / name);
     }
   }
-  const std::string err = kivtest::home() + "/missing.err";
   std::string output;
   const int status = kivtest::run("LD_LIBRARY_PATH=" + (tree / "lib").string() +
                                   " KIV_MODULE_PATH=" + (tree / "modules").string() + " " +
@@ -110,3 +105,4 @@ TEST(HostTest, MissingPluginModuleIsNamedAndExitsNonZero) {
 }
 
 }  // namespace
+}  // namespace hosttest

@@ -54,6 +54,10 @@ bool HostProcess::sawEvent(const std::string& json) const {
 
 std::string HostProcess::errorOutput() const { return readFile(stderrPath_); }
 
+bool HostProcess::waitUntilRunning() const {
+  return waitFor([&] { return errorOutput().find("running plug-in") != std::string::npos; });
+}
+
 int HostProcess::stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);

@@ -18,6 +18,9 @@ class HostProcess {
   std::vector<std::string> events() const;
   bool sawEvent(const std::string& json) const;
   std::string errorOutput() const;
+  // Waits until the host runs, with its event sources started; false when it did not start.
+  // Its start line on standard error names the sources.
+  bool waitUntilRunning() const;
   // Sends SIGTERM and returns the exit status (-1 when it did not exit normally).
   int stop();
 

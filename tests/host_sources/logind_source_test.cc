@@ -1,6 +1,7 @@
 // The host's logind source against a private D-Bus daemon running a mock logind: signals
 // emitted on the mock arrive at the plug-in as session and power events, each once.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -49,8 +50,19 @@ class LogindSourceTest : public ::testing::Test {
 
   void TearDown() override {
     host_.reset();
-    mock_.reset();
-    daemon_.reset();
+    end(mock_);
+    end(daemon_);
+  }
+
+  // Ends a daemon the fixture started and waits until it is gone: no test leaves one behind.
+  static void end(std::unique_ptr<kiv::platform::Process>& process) {
+    if (!process) return;
+    ::kill(process->pid(), SIGTERM);
+    if (process->wait(20000) != kiv::platform::kWaitObject0) {
+      ::kill(process->pid(), SIGKILL);
+      process->wait(kiv::platform::kInfinite);
+    }
+    process.reset();
   }
 
   static std::wstring widen(const std::string& text) { return {text.begin(), text.end()}; }
@@ -75,6 +87,13 @@ class LogindSourceTest : public ::testing::Test {
                     "sssav org.freedesktop.login1.Manager " + signal + " " + signatureAndValues);
   }
 
+  int setSessionClass(const std::string& id, const std::string& kind) {
+    return kivtest::run("busctl --address=" + address_ +
+                        " call org.freedesktop.login1 /org/freedesktop/login1/session/" + id +
+                        " org.freedesktop.DBus.Mock UpdateProperties sa{sv}"
+                        " org.freedesktop.login1.Session 1 Class s " + kind + " >/dev/null 2>&1");
+  }
+
   int inhibitorCount() {
     std::string output;
     mockCall("ListInhibitors", "", &output);
@@ -88,7 +107,8 @@ class LogindSourceTest : public ::testing::Test {
 
   void startHost() {
     host_ = std::make_unique<HostProcess>();
-    ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::traced("session and power sources: logind"); }))
+    ASSERT_TRUE(host_->waitUntilRunning()) << host_->errorOutput();
+    ASSERT_NE(host_->errorOutput().find("session and power sources: logind"), std::string::npos)
         << host_->errorOutput();
   }
 
@@ -130,6 +150,30 @@ TEST_F(LogindSourceTest, SessionsAndConsoleSwitchesArriveOnceWithTheirNumbers) {
   EXPECT_EQ(logons, 1);
   EXPECT_EQ(logoffs, 1);
   EXPECT_FALSE(host_->sawEvent(event(8, "3")));
+}
+
+// A display manager's greeter or lock screen has a session of its own with no user logged
+// on in it: neither its start nor its end is a logon or logoff.
+TEST_F(LogindSourceTest, OnlySessionsOfClassUserAreLogons) {
+  ASSERT_EQ(mockCall("org.freedesktop.DBus.Mock.AddSession", "ssusb g0 seat0 120 gdm false"), 0);
+  ASSERT_EQ(setSessionClass("g0", "greeter"), 0);
+  startHost();  // a greeter that exists at the start is not remembered as a logon either
+  ASSERT_EQ(mockCall("org.freedesktop.DBus.Mock.AddSession", "ssusb g1 seat0 120 gdm false"), 0);
+  ASSERT_EQ(setSessionClass("g1", "lock-screen"), 0);
+  ASSERT_EQ(emit("SessionNew", "so 2 s g1 o /org/freedesktop/login1/session/g1"), 0);
+  ASSERT_EQ(emit("SessionRemoved", "so 2 s g1 o /org/freedesktop/login1/session/g1"), 0);
+  ASSERT_EQ(emit("SessionRemoved", "so 2 s g0 o /org/freedesktop/login1/session/g0"), 0);
+
+  // Signals are handled in order: once the user's logon is there, the others were seen.
+  ASSERT_EQ(mockCall("org.freedesktop.DBus.Mock.AddSession", "ssusb 7 seat0 1000 alice false"), 0);
+  ASSERT_EQ(emit("SessionNew", "so 2 s 7 o /org/freedesktop/login1/session/7"), 0);
+  ASSERT_TRUE(kivtest::waitFor([&] { return host_->sawEvent(event(8, "7")); }));
+  EXPECT_EQ(host_->stop(), 0);
+  for (const char* id : {"g0", "g1"}) {
+    const std::string number = std::to_string(kiv::platform::sessionNumberFromId(id));
+    EXPECT_FALSE(host_->sawEvent(event(8, number))) << id;
+    EXPECT_FALSE(host_->sawEvent(event(9, number))) << id;
+  }
 }
 
 TEST_F(LogindSourceTest, SleepIsReportedWhileTheDelayInhibitorIsHeld) {

@@ -1,5 +1,6 @@
-// Named mutexes: Windows ownership rules inside one process, exclusion across processes,
-// and release by the kernel when the holder dies.
+// Named mutexes: Windows ownership rules inside one process, exclusion across processes
+// (a forked child included), release by the kernel when the holder dies, and abandonment
+// when the owning thread or process ends.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -151,6 +152,67 @@ TEST(NamedMutex, HeldByAnotherProcessUntilItIsKilled) {
   holder.killAndReap();
   waiter.join();
   EXPECT_TRUE(taken);
+  mutex->unlock();
+}
+
+// Whether a process of its own can take the mutex at once.
+bool takenByOtherProcess(const char* name) {
+  return kivtest::run(kivtest::binDir() + "/platform_helper try '" + name + "'") == 0;
+}
+
+TEST(NamedMutex, AbandonedByAnEndedThreadOrAKilledProcess) {
+  auto mutex = NamedMutex::open(L"Global\\Abandoned");
+  ASSERT_TRUE(mutex);
+  const auto endHolding = [&] { std::thread([&] { ASSERT_EQ(mutex->acquire(kInfinite), kWaitObject0); }).join(); };
+  endHolding();
+  EXPECT_EQ(mutex->acquire(20000), kWaitAbandoned);
+  EXPECT_FALSE(takenByOtherThread(*mutex));
+  mutex->unlock();
+  EXPECT_EQ(mutex->acquire(0), kWaitObject0) << "given up properly: not abandoned again";
+  mutex->unlock();
+
+  endHolding();
+  EXPECT_TRUE(takenByOtherProcess("Global\\Abandoned")) << "other processes may take it too";
+
+  Holder holder("Global\\Abandoned");
+  ASSERT_TRUE(holder.holding());
+  holder.killAndReap();
+  EXPECT_EQ(mutex->acquire(20000), kWaitAbandoned);
+  mutex->unlock();
+}
+
+// A child forked while the parent holds the mutex shares none of the parent's hold: it
+// cannot take the mutex or give it up for the parent, it waits like any other process,
+// and once it is killed holding the mutex a third process gets it although the parent
+// still has the mutex open.
+TEST(NamedMutex, ForkedChildHasItsOwnHold) {
+  auto mutex = NamedMutex::open(L"Global\\Forked");
+  ASSERT_TRUE(mutex);
+  ASSERT_TRUE(mutex->lock());
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(report[0]);
+    char step = mutex->acquire(0) == kWaitTimeout ? 'w' : 'x';  // the parent holds it
+    mutex->unlock();                                             // not the child's to give
+    step = step == 'w' && mutex->acquire(kInfinite) == kWaitObject0 ? 'h' : 'x';
+    (void)!write(report[1], &step, 1);
+    while (true) pause();
+  }
+  ASSERT_GT(child, 0);
+  close(report[1]);
+  EXPECT_FALSE(takenByOtherProcess("Global\\Forked")) << "the parent still holds it";
+  mutex->unlock();
+  char step = 0;
+  EXPECT_EQ(read(report[0], &step, 1), 1);
+  close(report[0]);
+  EXPECT_EQ(step, 'h') << "the child waited for the parent and then held it";
+  EXPECT_FALSE(takenByOtherProcess("Global\\Forked")) << "the child holds it";
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(takenByOtherProcess("Global\\Forked"));
+  EXPECT_EQ(mutex->acquire(0), kWaitObject0) << "the other process gave it up properly";
   mutex->unlock();
 }
 

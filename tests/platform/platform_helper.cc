@@ -1,11 +1,15 @@
 // Test helper run as a separate process.
 //   lock NAME               takes the named mutex, prints "locked", holds it until killed
+//   try NAME                exit 0 when the named mutex could be taken at once, 1 when not
 //   registry PREFIX COUNT   writes COUNT values below SOFTWARE\Multi\PREFIX; exit 0 on success
+//   main-thread-exits       ends its main thread while another thread runs on until killed
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
@@ -25,6 +29,14 @@ int holdLock(const char* name) {
   while (true) pause();
 }
 
+int tryLock(const char* name) {
+  auto mutex = kiv::platform::NamedMutex::open(wide(name));
+  if (!mutex) return 2;
+  if (!mutex->lock(0)) return 1;
+  mutex->unlock();
+  return 0;
+}
+
 int writeRegistry(const char* prefix, int count) {
   using namespace kiv::platform;
   HKEY key = nullptr;
@@ -38,11 +50,21 @@ int writeRegistry(const char* prefix, int count) {
   return failures == 0 ? 0 : 1;
 }
 
+// /proc then shows the main thread as a zombie although the process still runs.
+int endMainThread() {
+  std::thread([] {
+    while (true) pause();
+  }).detach();
+  pthread_exit(nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "lock" && argc == 3) return holdLock(argv[2]);
+  if (mode == "try" && argc == 3) return tryLock(argv[2]);
   if (mode == "registry" && argc == 4) return writeRegistry(argv[2], std::atoi(argv[3]));
+  if (mode == "main-thread-exits") return endMainThread();
   return 2;
 }

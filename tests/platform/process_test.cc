@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/process_list.h"
 #include "support/kiv_test.h"
 
 namespace kiv::platform {
@@ -90,6 +91,34 @@ TEST(Process, OpenWatchesAnotherProcessWithoutReapingIt) {
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_FALSE(Process::open(child));
   EXPECT_FALSE(Process::open(-1));
+}
+
+bool listed(int pid) {
+  for (const auto& entry : listProcesses())
+    if (entry.pid == pid) return true;
+  return false;
+}
+
+// A child that has ended but that nobody reaped yet has ended for every look-up, while a
+// process whose main thread returned early but whose other threads run on has not.
+TEST(ProcessList, ZombieCountsAsEndedButNotAProcessWithALiveThread) {
+  auto zombie = Process::startHidden(L"exec sleep 600");
+  ASSERT_TRUE(zombie);
+  ASSERT_TRUE(kivtest::waitFor([&] { return processImageName(zombie->pid()) == "sleep"; }));
+  EXPECT_TRUE(listed(zombie->pid()));
+  ASSERT_EQ(kill(zombie->pid(), SIGKILL), 0);
+  ASSERT_EQ(waitOne(zombie->handle(), kInfinite), kWaitObject0);  // ended, not reaped
+  ASSERT_EQ(processState(zombie->pid()), 'Z');
+  EXPECT_EQ(processImageName(zombie->pid()), "");
+  EXPECT_FALSE(listed(zombie->pid()));
+
+  auto lone = Process::startHidden(wide("exec " + kivtest::binDir() + "/platform_helper main-thread-exits"));
+  ASSERT_TRUE(lone);
+  ASSERT_TRUE(kivtest::waitFor([&] { return processState(lone->pid()) == 'Z'; }));
+  EXPECT_EQ(processImageName(lone->pid()), "platform_helper");
+  EXPECT_TRUE(listed(lone->pid()));
+  ASSERT_EQ(kill(lone->pid(), SIGKILL), 0);
+  EXPECT_EQ(lone->wait(kInfinite), kWaitObject0);
 }
 
 }  // namespace

@@ -31,6 +31,11 @@ TEST(Version, ParsesNtAndNineXFamilies) {
   EXPECT_EQ(parsed("95"), 0x80000004u);
   EXPECT_EQ(parsed("98"), 0x80000A04u);
   EXPECT_EQ(parsed("ME"), 0x80005A04u);
+  // The 9x releases by their real numbers; other 4.x numbers stay NT.
+  EXPECT_EQ(parsed("4.10"), parsed("98"));
+  EXPECT_EQ(parsed("4.90"), parsed("ME"));
+  EXPECT_EQ(parsed("4.1"), 0x0104u);
+  EXPECT_EQ(parsed("4.9"), 0x0904u);
   for (const char* bad : {"", "XP", "5.", ".1", "5.1.2", "300.0", "-5.0", "5.x"}) {
     EXPECT_EQ(parsed(bad), 0xFFFFFFFFu) << bad;
   }

@@ -101,8 +101,32 @@ const std::vector<std::wstring> kEvents = {L"Lock",       L"Logoff",           L
                                            L"Shutdown",   L"StartScreenSaver", L"StartShell",
                                            L"Startup",    L"StopScreenSaver",  L"Unlock"};
 
+// Deletes a key and every value in it; false when the key is not there or keeps subkeys.
+bool deleteKey(const wchar_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyW(kHKeyLocalMachine, path, &key) != kErrorSuccess) return false;
+  for (;;) {
+    wchar_t name[260] = {};
+    uint32_t length = 260;
+    if (RegEnumValueW(key, 0, name, &length) != kErrorSuccess || RegDeleteValueW(key, name) != kErrorSuccess) break;
+  }
+  RegCloseKey(key);
+  return RegDeleteKeyW(kHKeyLocalMachine, path) == kErrorSuccess;
+}
+
+const std::wstring kAgentChild = std::wstring(kAgentKey) + L"\\Child";
+const std::wstring kNotifyChild = std::wstring(kNotifyKey) + L"\\Child";
+
 class Registration : public ::testing::Test {
  protected:
+  // Every test starts from a registry without the keys these tests write, since all tests
+  // of the program share one registry.
+  void SetUp() override {
+    for (const wchar_t* key : {kNotifyChild.c_str(), kNotifyKey, kAgentChild.c_str(), kAgentKey, kRunKey}) {
+      deleteKey(key);
+      ASSERT_FALSE(keyExists(key));
+    }
+  }
   void TearDown() override {
     hooks::failValueWrites(nullptr);
     hooks::setWindowsVersion(nullptr);
@@ -210,11 +234,47 @@ TEST_F(Registration, UnregisterLeavesAnAgentKeyWithSubkeys) {
   RegisterNotifications();
   writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
   writeString(kAgentKey, L"Other", L"kept");
-  const std::wstring subkey = std::wstring(kAgentKey) + L"\\Child";
-  writeString(subkey.c_str(), L"x", L"y");
+  writeString(kAgentChild.c_str(), L"x", L"y");
   EXPECT_EQ(UnregisterNotifications(), 1);
   EXPECT_FALSE(keyExists(kNotifyKey));
   EXPECT_TRUE(keyExists(kAgentKey));
   EXPECT_FALSE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value());
   EXPECT_TRUE(readValue(kAgentKey, L"Other").has_value());
+}
+
+TEST_F(Registration, Windows2000IgnoresTheInstalledMarker) {
+  writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
+  hooks::setWindowsVersion("5.0");
+  EXPECT_EQ(RegisterNotifications(), 1);
+  expectRunValue();
+  const auto dll = readValue(kNotifyKey, L"DllName");
+  ASSERT_TRUE(dll.has_value());
+  EXPECT_EQ(dll->text, besideModule("tqwlogon.dll"));
+  EXPECT_TRUE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value()) << "the marker is not ours to change";
+}
+
+TEST_F(Registration, NotificationKeyInOtherLetterCaseIsTheSameKey) {
+  const wchar_t* shouted = L"SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\WINLOGON\\NOTIFY\\kiv";
+  writeString(shouted, L"Lock", L"old");
+  hooks::setWindowsVersion("5.0");
+  EXPECT_EQ(RegisterNotifications(), 1);
+  EXPECT_FALSE(readValue(kRunKey, L"KIV_usrntf").has_value()) << "the key existed: not a first registration";
+  EXPECT_EQ(readValue(shouted, L"Lock")->text, L"Lock") << "rewritten in the existing key";
+  EXPECT_TRUE(readValue(shouted, L"DllName").has_value());
+
+  EXPECT_EQ(UnregisterNotifications(), 1);
+  EXPECT_FALSE(keyExists(shouted));
+  EXPECT_FALSE(keyExists(kNotifyKey));
+}
+
+TEST_F(Registration, UnregisterStopsWhenTheNotificationKeyCannotBeDeleted) {
+  hooks::setWindowsVersion("5.0");
+  RegisterNotifications();
+  writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
+  writeString(kNotifyChild.c_str(), L"x", L"y");  // a key with subkeys is not deleted
+  EXPECT_EQ(UnregisterNotifications(), 1);
+  EXPECT_FALSE(readValue(kRunKey, L"KIV_usrntf").has_value());
+  EXPECT_TRUE(keyExists(kNotifyKey));
+  EXPECT_TRUE(valueNames(kNotifyKey).empty()) << "its values are gone all the same";
+  EXPECT_TRUE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value()) << "nothing after the failed deletion";
 }

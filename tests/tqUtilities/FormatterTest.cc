@@ -1,9 +1,13 @@
 // The framework formatter in both widths: numbers with flags, width and precision, the
 // string specifiers of each width, and input that must not crash it.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include "TQString.h"
 
@@ -60,6 +64,42 @@ TEST(Formatter, StringsFollowTheWidthRulesOfEachFormat) {
   const char unterminated[3] = {'x', 'y', 'z'};
   EXPECT_EQ(narrow("%.3s", unterminated), "xyz");
   EXPECT_EQ(wide(L"%.3hs", unterminated), L"xyz");
+}
+
+// Two pages, the second unreadable: text placed at the end of the first is followed by
+// nothing that can be read, so any read past it faults.
+class GuardedText {
+ public:
+  GuardedText() : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+    void* pages = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base_ = pages == MAP_FAILED ? nullptr : static_cast<char*>(pages);
+    if (base_ != nullptr && mprotect(base_ + page_, page_, PROT_NONE) != 0) release();
+  }
+  ~GuardedText() { release(); }
+  bool ready() const { return base_ != nullptr; }
+  // The text's bytes, ending right before the unreadable page, without a terminator.
+  const char* place(std::string_view bytes) {
+    char* at = base_ + page_ - bytes.size();
+    std::memcpy(at, bytes.data(), bytes.size());
+    return at;
+  }
+
+ private:
+  void release() {
+    if (base_ != nullptr) munmap(base_, 2 * page_);
+    base_ = nullptr;
+  }
+  std::size_t page_;
+  char* base_ = nullptr;
+};
+
+TEST(Formatter, NarrowArgumentWithAPrecisionIsNotReadBeyondItsLastCharacter) {
+  GuardedText guarded;
+  ASSERT_TRUE(guarded.ready());
+  EXPECT_EQ(wide(L"[%.1hs]", guarded.place("\xC3\xA9")), L"[\u00E9]");
+  EXPECT_EQ(wide(L"[%.1t]", guarded.place("\xE2\x82\xAC")), L"[\u20AC]");
+  EXPECT_EQ(wide(L"[%.2hs]", guarded.place("a\xF0\x9F\x98\x80")), L"[a\U0001F600]");
+  EXPECT_EQ(wide(L"[%.1hs]", guarded.place("z")), L"[z]");
 }
 
 TEST(Formatter, NullStringsCharactersPointersAndPercent) {

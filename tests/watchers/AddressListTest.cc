@@ -44,37 +44,39 @@ class AddressListTest : public ::testing::Test {
   static void adapters(std::vector<std::string> texts, bool failed = false) {
     kiv::platform::testing::setAdapterAddressesAnswer(AddressQueryAnswer{failed, std::move(texts)});
   }
+
+  watchertest::TraceSince trace;
 };
 
 TEST_F(AddressListTest, PolicyOffKeepsEveryAddressInSystemOrder) {
   adapters({"127.0.0.1", "10.1.2.3", "fe80::1%3", "2001:db8::7", ""});
   EXPECT_EQ(addresses(false), (Texts{L"127.0.0.1", L"10.1.2.3", L"fe80::1%3", L"2001:db8::7", L""}));
-  EXPECT_TRUE(kivtest::traced("Added local address fe80::1%3"));
-  EXPECT_FALSE(kivtest::traced("filtered"));
+  EXPECT_TRUE(trace.traced("Added local address fe80::1%3"));
+  EXPECT_FALSE(trace.traced("filtered"));
 }
 
 TEST_F(AddressListTest, PolicyDropsUnusableScopesClassifiedWithoutTheZoneThenOrders) {
   adapters({"2001:0:1::7", "127.0.0.1", "fe80::1%3", "192.0.2.10", "10.1.2.3", "fe80::2%4/64", "2a00::1"});
   // Default policy precedence: native IPv6 40, IPv4 35, Teredo (2001::/32) 5.
   EXPECT_EQ(addresses(true), (Texts{L"2a00::1", L"192.0.2.10", L"2001:0:1::7"}));
-  EXPECT_TRUE(kivtest::traced("Address 127.0.0.1, scope type 2, filtered"));
-  EXPECT_TRUE(kivtest::traced("Address fe80::1%3, scope type 4, filtered"));
-  EXPECT_TRUE(kivtest::traced("Address fe80::2%4/64, scope type 4, filtered"));
-  EXPECT_TRUE(kivtest::traced("Address 10.1.2.3, scope type 8, filtered"));
+  EXPECT_TRUE(trace.traced("Address 127.0.0.1, scope type 2, filtered"));
+  EXPECT_TRUE(trace.traced("Address fe80::1%3, scope type 4, filtered"));
+  EXPECT_TRUE(trace.traced("Address fe80::2%4/64, scope type 4, filtered"));
+  EXPECT_TRUE(trace.traced("Address 10.1.2.3, scope type 8, filtered"));
 }
 
 TEST_F(AddressListTest, ResolverFailureKeepsTheFilteredListInSystemOrder) {
   adapters({"2001:0:1::7", "127.0.0.1", "192.0.2.10", "2a00::1"});
   failResolver = true;
   EXPECT_EQ(addresses(true), (Texts{L"2001:0:1::7", L"192.0.2.10", L"2a00::1"}));
-  EXPECT_TRUE(kivtest::traced("Resolver was unable to re-order the address list according to policy"));
+  EXPECT_TRUE(trace.traced("Resolver was unable to re-order the address list according to policy"));
 }
 
 TEST_F(AddressListTest, EverythingFilteredLeavesAnEmptyListAndSaysSo) {
   adapters({"127.0.0.1", "::1", "fe80::1%2"});
   EXPECT_TRUE(addresses(true).empty());
-  EXPECT_TRUE(kivtest::traced("No local IP addresses found!"));
-  EXPECT_FALSE(kivtest::traced("Resolver was unable"));
+  EXPECT_TRUE(trace.traced("No local IP addresses found!"));
+  EXPECT_FALSE(trace.traced("Resolver was unable"));
 }
 
 TEST_F(AddressListTest, OlderQueryOnlyWhenTheNewerYieldsNothing) {
@@ -107,6 +109,30 @@ TEST_F(AddressListTest, LinkLocalAddressReadsWithItsInterfaceIndex) {
   const std::string expected = "fe80::abcd%" + std::to_string(::if_nametoindex("kivw0"));
   const auto listed = addresses(false);
   EXPECT_NE(std::find(listed.begin(), listed.end(), watchertest::wide(expected)), listed.end()) << expected;
+}
+
+TEST_F(AddressListTest, AddressesComeAdapterByAdapterInInterfaceOrder) {
+  std::string why;
+  if (!watchertest::enterFreshNetworkNamespace(&why)) GTEST_SKIP() << why;
+  watchertest::ip("link add kivg0 type veth peer name kivg1");
+  // Each interface holds both families; kivg0 also an address under a label of its own.
+  watchertest::ip("addr add 10.9.0.1/24 dev kivg0");
+  watchertest::ip("addr add fd00:9::1/64 dev kivg0 nodad");
+  watchertest::ip("addr add 10.9.1.1/24 dev kivg1");
+  watchertest::ip("addr add 10.9.0.2/24 dev kivg0 label kivg0:7");
+  watchertest::ip("addr add fd00:9:1::1/64 dev kivg1 nodad");
+  watchertest::ip("addr add fd00:9::2/64 dev kivg0 nodad");
+
+  // Interfaces come in the order of their numbers; IPv6 addresses of an interface are
+  // kept newest first by the kernel.
+  std::vector<std::pair<unsigned, Texts>> byInterface = {
+      {::if_nametoindex("lo"), {L"127.0.0.1", L"::1"}},
+      {::if_nametoindex("kivg0"), {L"10.9.0.1", L"10.9.0.2", L"fd00:9::2", L"fd00:9::1"}},
+      {::if_nametoindex("kivg1"), {L"10.9.1.1", L"fd00:9:1::1"}}};
+  std::sort(byInterface.begin(), byInterface.end());
+  Texts expected;
+  for (const auto& [index, texts] : byInterface) expected.insert(expected.end(), texts.begin(), texts.end());
+  EXPECT_EQ(addresses(false), expected);
 }
 
 }  // namespace

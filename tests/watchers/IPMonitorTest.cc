@@ -1,5 +1,7 @@
 // The IP change monitor of a running notifier, against real address changes in a network
 // namespace of the test's own.
+#include <filesystem>
+
 #include "WatcherHarness.h"
 #include "platform/address_change.h"
 
@@ -9,25 +11,36 @@ using watchertest::ip;
 using watchertest::lineCount;
 using watchertest::wide;
 
+using kiv::platform::AddressFamily;
+using kiv::platform::testing::AddressChangeStep;
+
+void failStep(AddressFamily family, AddressChangeStep step) {
+  kiv::platform::testing::failAddressChangeStep(family, step);
+}
+
 class IPMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
     if (!watchertest::enterFreshNetworkNamespace(&why)) GTEST_SKIP() << why;
     ASSERT_TRUE(notifier.loaded());
+    // What earlier tests of this process left behind.
+    std::filesystem::remove(marker);
+    watchertest::setIpChangeScript(L"");
   }
   void TearDown() override {
-    kiv::platform::testing::failAddressChangeStep(kiv::platform::AddressFamily::kIPv4,
-                                                  kiv::platform::testing::AddressChangeStep::kNone);
+    failStep(AddressFamily::kIPv4, AddressChangeStep::kNone);
+    failStep(AddressFamily::kIPv6, AddressChangeStep::kNone);
   }
   // Returns once the monitor listens, so that no change is missed.
   void start() {
     ASSERT_TRUE(notifier.start());
-    ASSERT_TRUE(kivtest::waitFor([] { return kivtest::traced("Notifier: IP monitor thread starting"); }));
+    ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("Notifier: IP monitor thread starting"); }));
   }
   int reports() const { return notifier.sink.count(5); }
 
   const std::string marker = watchertest::tempPath("script-runs");
+  watchertest::TraceSince trace;
   watchertest::LoadedNotifier notifier;
 };
 
@@ -41,15 +54,15 @@ TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
 
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
-  EXPECT_TRUE(kivtest::traced("CTQNotify::IPThreadProcMethod: IPv4 address change detected"));
-  EXPECT_TRUE(kivtest::traced("Notifier: IP address( 10.200.0.1 )"));
-  EXPECT_TRUE(kivtest::traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: echo run"));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: IPv4 address change detected"));
+  EXPECT_TRUE(trace.traced("Notifier: IP address( 10.200.0.1 )"));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: echo run"));
 
   const int before = reports();
   ip("addr add fd00::1/128 dev lo nodad");
-  ASSERT_TRUE(kivtest::waitFor([&] { return reports() > before && kivtest::traced("IPv6 address change detected"); }));
-  EXPECT_TRUE(kivtest::traced("CTQNotify::IPThreadProcMethod: IPv6 address change detected"));
-  EXPECT_TRUE(kivtest::traced("Notifier: IP address( fd00::1 )"));
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() > before && trace.traced("IPv6 address change detected"); }));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: IPv6 address change detected"));
+  EXPECT_TRUE(trace.traced("Notifier: IP address( fd00::1 )"));
 
   notifier.shutdown();  // no report may reach the hook after this test's locals are gone
   for (std::size_t i = 0; i < scriptRunsAtReport.size(); ++i)
@@ -71,8 +84,8 @@ TEST_F(IPMonitorTest, ChangesDuringAHandlingGiveExactlyOneMore) {
   // A change of the other family marks the end: a third handling of the burst would come
   // before it and show as one more IPv4 detection.
   ip("addr add fd00::1/128 dev lo nodad");
-  ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 3 && kivtest::traced("IPv6 address change detected"); }));
-  EXPECT_EQ(kivtest::countTrace("IPv4 address change detected"), 2);
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 3 && trace.traced("IPv6 address change detected"); }));
+  EXPECT_EQ(trace.count("IPv4 address change detected"), 2);
 }
 
 TEST_F(IPMonitorTest, ShutdownWaitsForARunningScript) {
@@ -89,11 +102,11 @@ TEST_F(IPMonitorTest, ChangeWhileSuspendedWaitsForTheResume) {
   start();
   notifier.powerEvent(L"4");
   ip("addr add 10.200.0.1/32 dev lo");
-  ASSERT_TRUE(kivtest::waitFor([] { return kivtest::traced("We are suspending or suspended. Waiting for resume. T="); }));
+  ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("We are suspending or suspended. Waiting for resume. T="); }));
   EXPECT_EQ(reports(), 0);
   notifier.powerEvent(L"7");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
-  EXPECT_TRUE(kivtest::traced("After resume wait. Result was 0. T="));
+  EXPECT_TRUE(trace.traced("After resume wait. Result was 0. T="));
 }
 
 TEST_F(IPMonitorTest, SuspendGateGivesUpAfterItsBound) {
@@ -102,18 +115,119 @@ TEST_F(IPMonitorTest, SuspendGateGivesUpAfterItsBound) {
   notifier.powerEvent(L"4");
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
-  EXPECT_TRUE(kivtest::traced("After resume wait. Result was 258. T="));
+  EXPECT_TRUE(trace.traced("After resume wait. Result was 258. T="));
 }
 
 TEST_F(IPMonitorTest, WithoutAnIPv4SocketIPv6ChangesKeepTheirOwnSlot) {
-  kiv::platform::testing::failAddressChangeStep(kiv::platform::AddressFamily::kIPv4,
-                                                kiv::platform::testing::AddressChangeStep::kOpen);
+  failStep(AddressFamily::kIPv4, AddressChangeStep::kOpen);
   start();
-  EXPECT_TRUE(kivtest::traced("CTQNotify::IPThreadProcMethod: socket failed for IPv4 socket. No IPv4 support."));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: socket failed for IPv4 socket. No IPv4 support."));
   ip("addr add fd00::1/128 dev lo nodad");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
-  EXPECT_TRUE(kivtest::traced("IPv6 address change detected"));
-  EXPECT_FALSE(kivtest::traced("IPv4 address change detected"));
+  EXPECT_TRUE(trace.traced("IPv6 address change detected"));
+  EXPECT_FALSE(trace.traced("IPv4 address change detected"));
+}
+
+TEST_F(IPMonitorTest, NotificationsThatLeaveAFamilysAddressesAsTheyWereAreIgnored) {
+  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  start();
+  ip("addr add 10.200.0.1/32 dev lo valid_lft 1000 preferred_lft 1000");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
+  // A lease renewal: the kernel announces the new lifetime like a new address.
+  ip("addr change 10.200.0.1/32 dev lo valid_lft 2000 preferred_lft 2000");
+  ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("IPv4 notification left the address list as it was; ignored"); }));
+
+  ip("addr add fd00::1/128 dev lo nodad valid_lft 1000 preferred_lft 1000");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 2; }));
+  ip("addr change fd00::1/128 dev lo nodad valid_lft 2000 preferred_lft 2000");
+  ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("IPv6 notification left the address list as it was; ignored"); }));
+
+  // A real change after the refreshes still counts.
+  ip("addr del 10.200.0.1/32 dev lo");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 3; }));
+  notifier.shutdown();
+  EXPECT_EQ(reports(), 3);
+  EXPECT_EQ(lineCount(marker), 3);
+  EXPECT_EQ(trace.count("address change detected"), 3);
+}
+
+TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
+  ip("link add kivm0 type veth peer name kivm1");
+  ip("link set kivm0 addrgenmode none");  // no link-local address of its own to announce
+  ip("link set kivm1 up");
+  ip("link set kivm0 up");
+  start();
+  // Announced once while tentative and once more when detection has found no duplicate.
+  ip("addr add fd00:2::1/64 dev kivm0");
+  ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("IPv6 notification left the address list as it was; ignored"); }));
+  EXPECT_EQ(reports(), 1);
+}
+
+TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
+  const std::string missing = watchertest::tempPath("no-such-script");
+  const std::string notExecutable = watchertest::tempPath("not-executable");
+  kivtest::writeFile(notExecutable, "echo never\n");  // no execute permission
+  start();
+  int changes = 0;
+  for (const std::string& command : {missing, notExecutable}) {
+    SCOPED_TRACE(command);
+    watchertest::setIpChangeScript(wide(command));
+    ip("addr add 10.200.0." + std::to_string(++changes) + "/32 dev lo");
+    ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes; }));
+    EXPECT_EQ(trace.count("failed to execute ipchangescript (" + command + "): "), 1);
+  }
+  // A script that ran is not a failed start, whatever its own exit code.
+  watchertest::setIpChangeScript(L"exit 3");
+  ip("addr add 10.200.0.9/32 dev lo");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes + 1; }));
+  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 2);
+}
+
+TEST_F(IPMonitorTest, IPv6SetUpFailuresLeaveIPv4Watched) {
+  struct Case {
+    AddressChangeStep step;
+    const char* traced;
+    bool waitsOnIPv6;
+  };
+  int n = 0;
+  for (const Case& c : {Case{AddressChangeStep::kOpen, "socket failed for IPv6 socket. No IPv6 support.", false},
+                        Case{AddressChangeStep::kNonBlocking, "ioctlsocket failed on IPv6 socket", false},
+                        Case{AddressChangeStep::kRequest, "WSAIoctl failed for IPv6 socket - WSAGetLastError=1", true},
+                        Case{AddressChangeStep::kJoin, "WSAEventSelect failed for IPv6 socket - WSAGetLastError=1", false}}) {
+    SCOPED_TRACE(c.traced);
+    ++n;
+    failStep(AddressFamily::kIPv6, c.step);
+    watchertest::TraceSince since;
+    watchertest::LoadedNotifier monitor;
+    ASSERT_TRUE(monitor.loaded() && monitor.start());
+    ASSERT_TRUE(kivtest::waitFor([&] { return since.traced("Notifier: IP monitor thread starting"); }));
+    EXPECT_EQ(since.count(c.traced), 1);
+    EXPECT_EQ(since.traced("waiting for ip address change event on IPv6 socket"), c.waitsOnIPv6);
+
+    // IPv6 changes go unseen (a socket that never asked for notification gets none even
+    // while waited on); IPv4 changes are still seen, and the list then shows the IPv6 one.
+    const std::string ipv6 = "fd00::" + std::to_string(n);
+    ip("addr add " + ipv6 + "/128 dev lo nodad");
+    const int before = monitor.sink.count(5);
+    ip("addr add 10.200.0." + std::to_string(n) + "/32 dev lo");
+    ASSERT_TRUE(kivtest::waitFor([&] { return monitor.sink.count(5) > before && since.traced("IPv4 address change detected"); }));
+    EXPECT_TRUE(since.traced("Notifier: IP address( " + ipv6 + " )"));
+    monitor.shutdown();
+    EXPECT_FALSE(since.traced("IPv6 address change detected"));
+  }
+}
+
+TEST_F(IPMonitorTest, FailedWaitIsTracedRetriedAfterAPauseAndEndsAtShutdown) {
+  failStep(AddressFamily::kIPv4, AddressChangeStep::kWait);
+  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  start();
+  ASSERT_TRUE(kivtest::waitFor([&] { return trace.count("waiting for address changes failed") >= 2; }));
+  notifier.shutdown();
+  EXPECT_EQ(notifier.sink.reports(), (std::vector<watchertest::Report>{{1, L"", L"", L""}}))
+      << "a failed wait is no change";
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  // Without the pause the failures would repeat at once, thousands of times by now.
+  EXPECT_LT(trace.count("waiting for address changes failed"), 30);
 }
 
 }  // namespace

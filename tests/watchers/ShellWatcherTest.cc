@@ -29,7 +29,8 @@ std::wstring shellName() {
 
 TEST(ShellNameTest, ValueIsUpperCasedAndDefaultsToExplorer) {
   LegacyPlatform platform;
-  EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "no key";
+  watchertest::setShellValue(nullptr);
+  EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "no value";
   watchertest::setShellValue(L"");
   EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "empty value";
   watchertest::setShellValue(L"myShell.exe");
@@ -45,7 +46,8 @@ class ShellProcess {
   const std::string name = "kivsh" + std::to_string(::getpid());
   void start() {
     const std::string path = watchertest::tempPath(name);
-    std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::overwrite_existing);
+    // Every instance runs the one copy: a copy over a running one would fail.
+    std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::skip_existing);
     process_ = kiv::platform::Process::startHidden(watchertest::wide("exec " + path + " 600"));
     ASSERT_NE(process_, nullptr);
     const std::string comm = "/proc/" + std::to_string(process_->pid()) + "/comm";
@@ -124,6 +126,28 @@ TEST_F(ShellWatcherTest, ShutdownWhileWatchingTheShellReportsNothing) {
   ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched(); }));
   notifier.shutdown();
   EXPECT_EQ(notifier.sink.reports(), (std::vector<Report>{{1, L"", L"", L""}}));
+}
+
+TEST_F(ShellWatcherTest, AnotherInstanceOfTheShellIsWatchedInTurnWithoutAReport) {
+  ASSERT_TRUE(notifier.start());
+  ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) == 1; }));  // no shell yet
+  ShellProcess second;
+  shell.start();
+  second.start();
+  logon(L"alice");
+  ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched() || second.watched(); }));
+  // Whichever ends first, the other one is still a shell: the user has not gone.
+  ShellProcess& first = shell.watched() ? shell : second;
+  ShellProcess& last = &first == &shell ? second : shell;
+  first.stop();
+  ASSERT_TRUE(kivtest::waitFor([&] { return last.watched(); }));
+  EXPECT_EQ(notifier.sink.count(3), 1);
+  last.stop();
+  ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) == 2; }));
+  std::vector<Report> logoffs;
+  for (const Report& report : notifier.sink.reports())
+    if (report.code == 3 || report.code == 9) logoffs.push_back(report);
+  EXPECT_EQ(logoffs, (std::vector<Report>{logoff(L""), kSessionLogoff, logoff(L"alice"), kSessionLogoff}));
 }
 
 }  // namespace

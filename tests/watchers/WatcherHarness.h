@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -92,6 +93,23 @@ class LoadedNotifier {
   bool running_ = false;
 };
 
+// The trace lines written since it was made. All tests of a program share one process and
+// one trace file, so each test looks at its own lines only.
+class TraceSince {
+ public:
+  TraceSince() : start_(kivtest::traceLines().size()) {}
+  int count(const std::string& text) const {
+    const auto lines = kivtest::traceLines();
+    int n = 0;
+    for (std::size_t i = start_; i < lines.size(); ++i) n += lines[i].find(text) != std::string::npos;
+    return n;
+  }
+  bool traced(const std::string& text) const { return count(text) > 0; }
+
+ private:
+  std::size_t start_;
+};
+
 inline void ip(const std::string& arguments) {
   std::string output;
   ASSERT_EQ(kivtest::run("ip " + arguments + " 2>&1", &output), 0) << "ip " << arguments << ": " << output;
@@ -115,14 +133,20 @@ inline void setIpChangeScript(const std::wstring& commandLine) {
   EXPECT_EQ(config->setStringW(L"dlox/common/kiv/general", L"ipchangescript", commandLine.c_str(), 0), 0);
 }
 
-inline void setShellValue(const std::wstring& shell) {
+// Sets the Winlogon "Shell" value; null removes it.
+inline void setShellValue(const wchar_t* shell) {
   using namespace kiv::platform;
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(kHKeyLocalMachine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                             kKeyAllAccess, &key), kErrorSuccess);
-  RegSetValueExW(key, L"Shell", kRegSz, shell.c_str(), static_cast<uint32_t>((shell.size() + 1) * sizeof(wchar_t)));
+  if (shell == nullptr) {
+    RegDeleteValueW(key, L"Shell");
+  } else {
+    RegSetValueExW(key, L"Shell", kRegSz, shell, static_cast<uint32_t>((std::wcslen(shell) + 1) * sizeof(wchar_t)));
+  }
   RegCloseKey(key);
 }
+inline void setShellValue(const std::wstring& shell) { setShellValue(shell.c_str()); }
 
 inline std::string tempPath(const std::string& name) { return kivtest::home() + "/" + name; }
 inline std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }

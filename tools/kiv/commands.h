@@ -10,5 +10,6 @@ void addHostCommand(CLI::App& app, int& exitCode);
 void addSendCommand(CLI::App& app, int& exitCode);
 void addUnitsCommand(CLI::App& app, int& exitCode);
 void addConfigCommand(CLI::App& app, int& exitCode);
+void addRegistryCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kiv::tool

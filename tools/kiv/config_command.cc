@@ -10,6 +10,7 @@
 #include "TQString.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/text_output.h"
+#include "tools/kiv/wide_argument.h"
 #include "tqUtilities.h"
 
 namespace kiv::tool {
@@ -17,7 +18,7 @@ namespace {
 
 struct ConfigArgs {
   std::string section, key, value;
-  bool asString = false;
+  bool asNumber = false;
 };
 
 // Owns one reference to the configuration object.
@@ -35,12 +36,6 @@ class ConfigRef {
  private:
   ITQConfig* config_ = nullptr;
 };
-
-std::wstring wide(const std::string& text) {
-  TQStringW converted;
-  converted.assign_utf8(text.c_str());
-  return converted.str();
-}
 
 // Decimal, or 0x-hexadecimal up to 0xffffffff (stored as that 32-bit pattern).
 std::optional<int32_t> parseNumber(const std::string& text) {
@@ -65,6 +60,8 @@ bool unavailable(const ConfigRef& config) {
 }
 
 int runGet(const ConfigArgs& args) {
+  requireUtf8("SECTION", args.section);
+  requireUtf8("KEY", args.key);
   ConfigRef config;
   if (unavailable(config)) return 1;
   std::vector<char> buffer(256);
@@ -85,13 +82,24 @@ int runGet(const ConfigArgs& args) {
   }
 }
 
+// The value is stored as the very text given, even when it looks like a number ("00000010"
+// stays "00000010"), unless --number asks for a number.
 int runSet(const ConfigArgs& args) {
+  const TQStringW section = wideArgument("SECTION", args.section);
+  const TQStringW key = wideArgument("KEY", args.key);
+  const TQStringW text = wideArgument("VALUE", args.value);
+  std::optional<int32_t> number;
+  if (args.asNumber) {
+    number = parseNumber(args.value);
+    if (!number) {
+      throw CLI::ValidationError("VALUE", "'" + args.value + "' is not a decimal number that fits 32 bits "
+                                          "or a 0x-hexadecimal one up to 0xffffffff");
+    }
+  }
   ConfigRef config;
   if (unavailable(config)) return 1;
-  const std::wstring section = wide(args.section), key = wide(args.key);
-  const std::optional<int32_t> number = args.asString ? std::nullopt : parseNumber(args.value);
   const int rc = number ? config->setNumber(section.c_str(), key.c_str(), *number, 0)
-                        : config->setStringW(section.c_str(), key.c_str(), wide(args.value).c_str(), 0);
+                        : config->setStringW(section.c_str(), key.c_str(), text.c_str(), 0);
   if (rc != 0) {
     std::fprintf(stderr, "kiv config set: could not write \"%s\" in section \"%s\" (%d)\n", args.key.c_str(),
                  args.section.c_str(), rc);
@@ -109,9 +117,9 @@ void printValue(void*, const wchar_t* key, const wchar_t* text, int32_t number) 
 }
 
 int runList(const ConfigArgs& args) {
+  const TQStringW section = wideArgument("SECTION", args.section);
   ConfigRef config;
   if (unavailable(config)) return 1;
-  const std::wstring section = wide(args.section);
   // One snapshot, so that the values and the section names agree with each other.
   config->beginSnapshot();
   int rc = config->enumValues(section.c_str(), printValue, nullptr);
@@ -146,13 +154,16 @@ void addConfigCommand(CLI::App& app, int& exitCode) {
 
   CLI::App* set = config->add_subcommand(
       "set",
-      "Write one value. VALUE is stored as a number when it is a decimal integer that fits 32 bits "
-      "or a 0x-hexadecimal one up to 0xffffffff (kept as that 32-bit pattern, so 0xffffffff reads "
-      "back as -1); otherwise, or with --string, it is stored as text");
+      "Write one value. VALUE is stored as the text given, exactly, unless --number is given");
   set->add_option("SECTION", args->section, "Section, \"/\"-separated")->required();
   set->add_option("KEY", args->key, "Key")->required();
   set->add_option("VALUE", args->value, "Value")->required();
-  set->add_flag("--string", args->asString, "Store VALUE as text even when it looks like a number");
+  auto* asNumber = set->add_flag(
+      "--number", args->asNumber,
+      "Store VALUE as a number: a decimal integer that fits 32 bits, or a 0x-hexadecimal one up "
+      "to 0xffffffff (kept as that 32-bit pattern, so 0xffffffff reads back as -1)");
+  // Text is what is stored anyway; the flag stays for scripts written when it was needed.
+  set->add_flag("--string")->description("Store VALUE as text (the default)")->excludes(asNumber);
   set->callback([&exitCode, args] { exitCode = runSet(*args); });
 
   CLI::App* list = config->add_subcommand(

@@ -15,6 +15,8 @@
 #include "tools/kiv/commands.h"
 #include "tools/kiv/host_event_source.h"
 #include "tools/kiv/host_stop.h"
+#include "tools/kiv/journal_output.h"
+#include "tools/kiv/process_setup.h"
 #include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
@@ -25,7 +27,9 @@ namespace {
 constexpr const char* kHostEndpoint = "tqHost";
 
 // The host's event sink: the plug-in calls it from the host's thread, the bus delivery
-// thread and its own worker threads, so lines are written one at a time.
+// thread and its own worker threads, so lines are written one at a time. When whoever reads
+// standard output goes away the host goes on running: from then on each event is traced
+// instead of printed.
 class PrintingSink : public ITQEventSink {
  public:
   explicit PrintingSink(bool json) : json_(json) {}
@@ -39,22 +43,33 @@ class PrintingSink : public ITQEventSink {
                 const TQStringW& s3) override {
     std::string line;
     if (json_) {
-      line = "{\"code\":" + std::to_string(code) + ",\"s1\":" + quoted(utf8(s1), true) +
-             ",\"s2\":" + quoted(utf8(s2), true) + ",\"s3\":" + quoted(utf8(s3), true) + "}";
+      line = "{\"code\":" + std::to_string(code) + ",\"s1\":" + quoted(utf8(s1)) +
+             ",\"s2\":" + quoted(utf8(s2)) + ",\"s3\":" + quoted(utf8(s3)) + "}";
     } else {
-      line = std::to_string(code) + " " + quoted(utf8(s1), false) + " " + quoted(utf8(s2), false) +
-             " " + quoted(utf8(s3), false);
+      line = std::to_string(code) + " " + quoted(utf8(s1)) + " " + quoted(utf8(s2)) +
+             " " + quoted(utf8(s3));
     }
     std::lock_guard<std::mutex> guard(lock_);
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
+    if (!outputClosed_) {
+      line += '\n';
+      const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+      if (written) return true;
+      outputClosed_ = true;
+      std::clearerr(stdout);
+      TQUtilities_TraceErrorW(L"kiv", L"kiv host: standard output cannot be written any more; "
+                                      L"events are traced from now on");
+      line.pop_back();
+    }
+    TQUtilities_TraceW(L"kiv", L"kiv host: event %hs", line.c_str());
     return true;
   }
 
  private:
   bool json_;
+  const bool journal_ = startedBySystemd();
   std::mutex lock_;
+  bool outputClosed_ = false;
 };
 
 // What the "tqHost" callback needs: the plug-in's own sink and a parser for the messages.
@@ -70,10 +85,18 @@ TQStringW attribute(ITQXMLDocument* document, const wchar_t* name) {
   return value;
 }
 
-// <HostEvent code="15" s1="5" s2="3" s3=""/> is handed to the plug-in's OnEventW.
-uint32_t onHostEvent(void*, void*, void*, int kind, SmMessage* message, void* context) {
+// <HostEvent code="15" s1="5" s2="3" s3=""/> from this machine is handed to the plug-in's
+// OnEventW. Host events speak for the machine itself (logons, suspend), so one that comes
+// from another machine is refused.
+uint32_t onHostEvent(void* first, void*, void* third, int kind, SmMessage* message, void* context) {
   auto* route = static_cast<HostEventRoute*>(context);
   if (kind != 1 || route == nullptr || message == nullptr || message->text == nullptr) {
+    return kSmRefused;
+  }
+  int isLocal = 0;
+  if (SmIsLocalMessage(first, third, &isLocal) != 0 || isLocal == 0) {
+    TQUtilities_TraceW(L"kiv", L"kiv host: refused a message from another machine on bus "
+                               L"endpoint \"%hs\"", kHostEndpoint);
     return kSmRefused;
   }
   TQStringW text;
@@ -97,6 +120,18 @@ uint32_t onHostEvent(void*, void*, void*, int kind, SmMessage* message, void* co
 int fail(const std::string& message) {
   std::fprintf(stderr, "kiv host: %s\n", message.c_str());
   return 1;
+}
+
+// Names the running host that holds one of our endpoints; empty when none does.
+std::string heldByAnotherHost() {
+  for (const char* endpoint : {kHostEndpoint, "tqNotify"}) {
+    int pid = 0;
+    if (SmQueryEndPointOwner(endpoint, &pid) != 0 || pid == currentProcessId()) continue;
+    return std::string("another host is running") +
+           (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) +
+           ": it holds the bus endpoint \"" + endpoint + "\"";
+  }
+  return {};
 }
 
 // The loaded module and the plug-in object; the destructor undoes whatever was done, in
@@ -181,10 +216,15 @@ class HostEndpoint {
 int runHost(bool json) {
   catchStopRequests();
 
+  if (auto held = heldByAnotherHost(); !held.empty()) return fail(held);
   PrintingSink sink(json);
   LoadedPlugin loaded;
   if (auto error = loaded.load(); !error.empty()) return fail(error);
-  if (auto error = loaded.initialise(&sink); !error.empty()) return fail(error);
+  if (auto error = loaded.initialise(&sink); !error.empty()) {
+    // Another host may have started meanwhile.
+    const std::string held = heldByAnotherHost();
+    return fail(held.empty() ? error : held);
+  }
 
   HostEventRoute route;
   route.plugin = dynamic_cast<ITQEventSink*>(loaded.plugin());

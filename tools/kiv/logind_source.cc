@@ -1,7 +1,9 @@
 // Session and power events from systemd-logind. SessionNew and SessionRemoved give session
 // logons and logoffs, a session seen in the "closing" state counts as logged off (logind
 // keeps it there while its processes linger), ActiveSession changes of seat0 are console
-// switches, and PrepareForSleep is suspend and resume. A sleep delay inhibitor is held so
+// switches, and PrepareForSleep is suspend and resume. Only sessions of class "user" are
+// logons: a display manager's greeter and lock screen run sessions of their own, with no
+// user logged on in them. A sleep delay inhibitor is held so
 // that the suspend report reaches the plug-in before the machine sleeps.
 #include "tools/kiv/logind_source.h"
 
@@ -89,7 +91,32 @@ class LogindSource : public HostEventSource {
   }
 
  private:
-  // Sessions that exist now are remembered, not reported.
+  // The session's class; empty when it cannot be read (the session is gone already).
+  std::string sessionClass(const char* path) {
+    BusError error;
+    char* value = nullptr;
+    if (sd_bus_get_property_string(bus_.get(), kService, path, "org.freedesktop.login1.Session",
+                                   "Class", &error.error, &value) < 0) {
+      return {};
+    }
+    std::string result = value;
+    free(value);
+    return result;
+  }
+
+  // Remembers a session that is a user's logon; false for any other.
+  bool track(const char* id, const char* path) {
+    const std::string kind = sessionClass(path);
+    if (kind != "user") {
+      TQUtilities_TraceExW(L"kiv", 3, L"logind: session %hs of class \"%hs\" is no user logon; "
+                                      L"not reported", id, kind.c_str());
+      return false;
+    }
+    sessions_[id] = path;
+    return true;
+  }
+
+  // User sessions that exist now are remembered, not reported.
   bool listSessions() {
     BusError error;
     sd_bus_message* raw = nullptr;
@@ -105,7 +132,7 @@ class LogindSource : public HostEventSource {
     const char* path = nullptr;
     uint32_t uid = 0;
     while (sd_bus_message_read(reply.get(), "(susso)", &id, &uid, &user, &seat, &path) > 0) {
-      sessions_[id] = path;
+      track(id, path);
     }
     return true;
   }
@@ -227,9 +254,8 @@ class LogindSource : public HostEventSource {
     const char* path = nullptr;
     if (sd_bus_message_read(m, "so", &id, &path) < 0) return 0;
     LogindSource* source = self(userdata);
-    source->sessions_[id] = path;
     source->ended_.erase(id);
-    source->deliver(kTQEventSessionChange, kSessionLogon, sessionText(id));
+    if (source->track(id, path)) source->deliver(kTQEventSessionChange, kSessionLogon, sessionText(id));
     return 0;
   }
 
@@ -238,7 +264,7 @@ class LogindSource : public HostEventSource {
     const char* path = nullptr;
     if (sd_bus_message_read(m, "so", &id, &path) < 0) return 0;
     LogindSource* source = self(userdata);
-    source->sessionEnded(id);
+    if (source->sessions_.count(id) != 0) source->sessionEnded(id);
     source->sessions_.erase(id);
     source->ended_.erase(id);
     return 0;
@@ -279,7 +305,8 @@ class LogindSource : public HostEventSource {
         char* id = nullptr;
         if (sd_bus_message_read(m, "v", "s", &state) >= 0 && state != nullptr &&
             std::string(state) == "closing" &&
-            sd_bus_path_decode(path.c_str(), kSessionPrefix, &id) > 0) {
+            sd_bus_path_decode(path.c_str(), kSessionPrefix, &id) > 0 &&
+            source->sessions_.count(id) != 0) {
           source->sessionEnded(id);
         }
         free(id);

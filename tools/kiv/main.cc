@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   kiv::tool::addSendCommand(app, exitCode);
   kiv::tool::addUnitsCommand(app, exitCode);
   kiv::tool::addConfigCommand(app, exitCode);
+  kiv::tool::addRegistryCommand(app, exitCode);
 
   std::vector<std::string> arguments = kiv::tool::prepareProcess(argc, argv);
   std::vector<char*> pointers;

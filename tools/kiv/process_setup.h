@@ -10,4 +10,8 @@ namespace kiv::tool {
 
 std::vector<std::string> prepareProcess(int argc, char** argv);
 
+// This process's id as the system numbers processes (to tell our own endpoints from
+// another host's).
+int currentProcessId();
+
 }  // namespace kiv::tool

@@ -1,6 +1,7 @@
 // `kiv send`: builds a notification or host-event message and sends it over the bus, exiting
-// 0 when the endpoint took it, 3 when it refused it, 4 when nothing listens and 1 for any
-// other failure.
+// 0 when the endpoint took it, 3 when it refused it, 4 when nothing listens (the message was
+// not handled), 5 when no answer came in time (the message may still be handled) and 1 for
+// any other failure.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include "TQString.h"
 #include "platform/system_info.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/wide_argument.h"
 
 namespace kiv::tool {
 namespace {
@@ -20,31 +22,13 @@ constexpr int kExitTaken = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 3;
 constexpr int kExitNoListener = 4;
+constexpr int kExitNoAnswerInTime = 5;
 
-// True for well-formed UTF-8 without the control characters XML 1.0 cannot carry.
-bool carriableInXml(const std::string& text, std::string* problem) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      *problem = "contains a control character that XML cannot carry";
-      return false;
-    }
-    size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    bool valid = length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2);
-    for (size_t k = 1; valid && k < length; ++k) {
-      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    }
-    if (valid && length >= 3) {
-      // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-      const auto next = static_cast<unsigned char>(text[i + 1]);
-      valid = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) &&
-              !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90) && c <= 0xF4;
-    }
-    if (!valid) {
-      *problem = "is not valid UTF-8";
-      return false;
-    }
-    i += length;
+// True for text without the control characters XML 1.0 cannot carry.
+bool carriableInXml(const std::string& text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
   }
   return true;
 }
@@ -72,8 +56,10 @@ std::string escapeXml(const std::string& text) {
 
 // Every value of the command line goes through here before it enters a message.
 std::string checked(const std::string& option, const std::string& value) {
-  std::string problem;
-  if (!carriableInXml(value, &problem)) throw CLI::ValidationError(option, "the value " + problem);
+  requireUtf8(option, value);
+  if (!carriableInXml(value)) {
+    throw CLI::ValidationError(option, "the value contains a control character that XML cannot carry");
+  }
   return escapeXml(value);
 }
 
@@ -96,7 +82,7 @@ std::string defaultUserUnit(const std::string& domain, const std::string& user) 
 }
 
 struct SendOptions {
-  int timeoutMs = 5000;
+  int timeoutMs = kSmDefaultTimeoutMs;
   std::string user, domain, computerUserUnit, userUnit, id, type, file;
   unsigned session = 0;
   int code = 0;
@@ -137,6 +123,11 @@ int deliver(const char* endpoint, const std::string& text, int timeoutMs) {
   if (result == kSmErrNoListener) {
     std::fprintf(stderr, "kiv send: nothing listens on the bus endpoint \"%s\"\n", endpoint);
     return kExitNoListener;
+  }
+  if (result == kSmErrTimeout) {
+    std::fprintf(stderr, "kiv send: \"%s\" gave no answer within %d ms; the message may still be "
+                         "handled\n", endpoint, timeoutMs);
+    return kExitNoAnswerInTime;
   }
   if (result != 0) {
     std::fprintf(stderr, "kiv send: sending to \"%s\" failed: %s\n", endpoint, SmErrorText(result));
@@ -209,7 +200,8 @@ void addSendCommand(CLI::App& app, int& exitCode) {
   CLI::App* send = app.add_subcommand("send", "Send a message to a bus endpoint");
   send->require_subcommand(1);
   send->add_option("--timeout", options->timeoutMs, "milliseconds to wait for the answer")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
   addUserCommand(*send, "logon", "Logon", options, exitCode);
   addUserCommand(*send, "logoff", "Logoff", options, exitCode);
   addDeviceCommands(*send, options, exitCode);

@@ -10,10 +10,10 @@ std::string utf8(const TQStringW& text) {
   return narrow.str();
 }
 
-std::string quoted(const std::string& text, bool json) {
+std::string quoted(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || (c == '\\' && json)) {
+    if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c == '\n') {

@@ -9,8 +9,8 @@ namespace kiv::tool {
 
 std::string utf8(const TQStringW& text);
 
-// A quoted value that cannot break its line: quotes and control characters escaped, and
-// backslashes too when the line is JSON.
-std::string quoted(const std::string& text, bool json);
+// A quoted value that cannot break its line and reads back unambiguously: quotes,
+// backslashes and control characters escaped.
+std::string quoted(const std::string& text);
 
 }  // namespace kiv::tool

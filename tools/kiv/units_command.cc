@@ -8,6 +8,7 @@
 
 #include "tools/kiv/commands.h"
 #include "tools/kiv/text_output.h"
+#include "tools/kiv/wide_argument.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
 
@@ -54,12 +55,6 @@ class UnitsModule {
   HTQMODULE module_;
   bool ok_ = false;
 };
-
-TQStringW wide(const std::string& text) {
-  TQStringW result;
-  result.assign_mbcs(text.c_str(), text.size());
-  return result;
-}
 
 // Decimal or 0x-hexadecimal.
 bool parseNumber(const std::string& text, uint32_t* value) {
@@ -130,7 +125,7 @@ uint32_t applySetting(const std::string& setting, UnitInfoW& unit) {
     if (field != ref.name) continue;
     if (ref.bit == 0) throw CLI::ValidationError("--set", "field '" + field + "' cannot be set");
     if (ref.text != nullptr) {
-      unit.*ref.text = wide(value);
+      unit.*ref.text = wideArgument("--set " + field, value);
     } else if (!parseInteger(value, &(unit.*ref.number))) {
       throw CLI::ValidationError("--set", "field '" + field + "' takes an integer, not '" +
                                               value + "'");
@@ -146,8 +141,8 @@ std::string jsonRecord(const UnitInfoW& unit) {
   std::string out = "{";
   for (const FieldRef& ref : recordFields()) {
     if (out.size() > 1) out += ",";
-    out += quoted(ref.name, true) + ":";
-    out += ref.text ? quoted(utf8(unit.*ref.text), true) : std::to_string(unit.*ref.number);
+    out += quoted(ref.name) + ":";
+    out += ref.text ? quoted(utf8(unit.*ref.text)) : std::to_string(unit.*ref.number);
   }
   return out + "}";
 }
@@ -201,7 +196,7 @@ int runList(UnitsModule& units, const Options& options) {
 int runGet(UnitsModule& units, const Options& options) {
   uint32_t fields = maskOption(options.fields, "--fields");
   UnitInfoW unit;
-  unit.name = wide(options.name);
+  unit.name = wideArgument("NAME", options.name);
   int result = units.getUnitEx(&unit, fields);
   if (result != 0) {
     std::fprintf(stderr, "kiv units get: unit '%s' not found or refused (%d)\n",
@@ -218,10 +213,10 @@ int runGet(UnitsModule& units, const Options& options) {
 
 int runAdd(UnitsModule& units, const Options& options) {
   UnitInfoW unit;
-  unit.name = wide(options.name);
+  unit.name = wideArgument("NAME", options.name);
   uint32_t mask = 0;
   if (options.typeGiven) {
-    unit.unittype = wide(options.type);
+    unit.unittype = wideArgument("--type", options.type);
     mask |= kUnitType;
   }
   for (const std::string& setting : options.settings) mask |= applySetting(setting, unit);

@@ -19,7 +19,7 @@ bool takeAccessMutex(bool* refused) {
       *refused = true;
       return false;
     }
-    if (mutex->tryLock(kLockAttemptMs) == 0) break;
+    if (lockObtained(mutex->tryLock(kLockAttemptMs))) break;
   }
   if (tqnotify::terminating != 0) {
     mutex->unlock();

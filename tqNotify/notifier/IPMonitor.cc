@@ -4,6 +4,7 @@
 #include <ctime>
 #include <list>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ITQConfig.h"
@@ -11,7 +12,10 @@
 #include "platform/last_error.h"
 #include "platform/process.h"
 #include "tqNotify/CTQIP.h"
+#include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
+#include "tqNotify/notifier/ChangeScript.h"
+#include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
 namespace {
@@ -36,11 +40,37 @@ struct ChangeWatch {
   std::array<WaitHandle, 3> waits{};
   std::size_t waitCount = 2;
 
-  // Drops what is pending on both families so that the next change signals afresh.
-  void rearm() const {
-    if (ipv4) ipv4->rearm();
-    if (waitCount == 3) ipv6->rearm();
+  // Drops what is pending on both families so that the next change signals afresh. Says,
+  // by family, whether anything was pending.
+  std::array<bool, 2> rearm() const {
+    const bool ipv4Pending = ipv4 && ipv4->rearm();
+    const bool ipv6Pending = waitCount == 3 && ipv6->rearm();
+    return {ipv4Pending, ipv6Pending};
   }
+};
+
+// The address lists last handled, so that notifications that leave a family's addresses
+// as they were (the kernel announces every lifetime refresh and the end of duplicate-
+// address detection like a new address) neither run the script nor reach the host.
+class HandledAddresses {
+ public:
+  // Whether the wake-up changed the addresses of a family that had something pending.
+  // The first wake-up always counts, as does one whose addresses cannot be read.
+  bool changed(const std::array<bool, 2>& pending) {
+    current_ = AddressSnapshot::take();
+    if (!handled_ || !current_) return true;
+    for (const AddressFamily family : {AddressFamily::kIPv4, AddressFamily::kIPv6}) {
+      if (pending[static_cast<std::size_t>(family)] && !handled_->sameAddresses(*current_, family))
+        return true;
+    }
+    return false;
+  }
+  // The addresses read by the last `changed` are the ones handled now.
+  void handling() { handled_ = std::move(current_); }
+
+ private:
+  std::optional<AddressSnapshot> handled_;
+  std::optional<AddressSnapshot> current_;
 };
 
 void openIPv4(ChangeWatch& watch) {
@@ -104,17 +134,36 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-// Starts the command line hidden and waits for it; its exit code does not matter.
+// The shell that runs the command line answers 127 when the command cannot be found and
+// 126 when it cannot be executed: the command never started.
+constexpr int kShellCommandNotFound = 127;
+constexpr int kShellCommandNotExecutable = 126;
+
+void traceFailedStart(const wchar_t* commandLine) {
+  TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
+}
+
+// Starts the command line hidden and waits for it. Its own exit code does not matter, but
+// the shell's answer that it could not start the command is a failed start.
 void runScript(const wchar_t* commandLine) {
-  TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
-                       kFunction, commandLine);
-  auto process = kiv::platform::Process::startHidden(commandLine);
-  if (!process) {
-    TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine,
-                                      0);
+  // A script that someone other than root could change is not run with the host's rights.
+  if (const std::string why = kiv::notifier::scriptRefusal(std::wstring_view(commandLine)); !why.empty()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, why.c_str(), commandLine);
     return;
   }
-  process->wait(kiv::platform::kInfinite);
+  TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
+                       kFunction, commandLine);
+  auto process = kiv::platform::Process::startHidden(kiv::notifier::withChangeEnvironment(commandLine));
+  if (!process) {
+    traceFailedStart(commandLine);
+    return;
+  }
+  kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
+  const int exitCode = process->exitCode();
+  if (exitCode == kShellCommandNotFound || exitCode == kShellCommandNotExecutable) {
+    errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
+    traceFailedStart(commandLine);
+  }
 }
 
 // One change: the suspend gate, the address-list trace, the script and the report.
@@ -148,6 +197,7 @@ int ipThreadEntry(void* /*context*/, void* notifier) {
 
 int CTQNotify::IPThreadProcMethod() {
   ChangeWatch watch;
+  HandledAddresses handled;
   setUp(watch, *stopEvent);
   TQUtilities_TraceExW(kSource, 0, L"Notifier: IP monitor thread starting");
   traceAddressList();
@@ -168,7 +218,15 @@ int CTQNotify::IPThreadProcMethod() {
     // Re-arm before handling: a change that comes while this one is handled (the script
     // may run for long) stays pending and wakes the next wait, so it is never lost, and
     // any number of such changes is drained together into one further handling.
-    watch.rearm();
+    std::array<bool, 2> pending = watch.rearm();
+    if (woken == 1 || woken == 2) pending[woken - 1] = true;
+    if (!handled.changed(pending)) {
+      TQUtilities_TraceExW(kSource, 4,
+                           L"%s: %s notification left the address list as it was; ignored",
+                           kFunction, woken == 2 ? L"IPv6" : L"IPv4");
+      continue;
+    }
+    handled.handling();
     if (woken == 1) TQUtilities_TraceExW(kSource, 0, L"%s: IPv4 address change detected", kFunction);
     if (woken == 2) TQUtilities_TraceExW(kSource, 0, L"%s: IPv6 address change detected", kFunction);
     handleAddressChange(*this);

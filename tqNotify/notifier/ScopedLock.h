@@ -7,7 +7,7 @@
 class ScopedLock {
  public:
   // A null object is accepted and counts as not obtained.
-  explicit ScopedLock(ITQOSLock* object) : object_(object), held_(object && object->lock() == 0) {}
+  explicit ScopedLock(ITQOSLock* object) : object_(object), held_(object && lockObtained(object->lock())) {}
   ~ScopedLock() { unlock(); }
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;

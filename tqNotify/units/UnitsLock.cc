@@ -29,7 +29,8 @@ int lockUnitsDB(ITQOSLock** mutex) {
     *mutex = nullptr;
     return 4;
   }
-  if ((*mutex)->lock() == 0) return 0;
+  // An abandoned lock is held all the same: its last holder died or its thread ended.
+  if (lockObtained((*mutex)->lock())) return 0;
 
   // Not held: give the reference back through a smart pointer so that the component's
   // module is unloaded with it.

@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr int kDirectoryMode = 0755;
+// The group bits become the mask of the access list a new directory inherits from the
+// units directory, so they must allow everything for the users entry to be effective.
+constexpr int kDirectoryMode = 0775;
 constexpr uint32_t kStringCapacity = 4096;
 
 // The 95 family's file functions take only narrow paths.

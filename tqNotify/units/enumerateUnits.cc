@@ -89,11 +89,11 @@ int enumerateUnitsExW(UnitInfoW** list, uint32_t typeMask, uint32_t fieldMask) {
     for (const std::wstring& name : names) {
       UnitInfoW scratch;
       scratch.name = name.c_str();
-      if (readUnit(store, scratch, kUnitType) != 0) continue;
+      // One read of the unit's section serves its type and the selected fields.
+      UnitReader reader(store, scratch.name);
+      if (reader.readIdentity(scratch, kUnitType) != 0) continue;
       if (!typeSelected(scratch.unittype, typeMask)) continue;
-      // Home directory and type were just read from the same snapshot; reading them again
-      // could not change the record.
-      readUnitFields(store, scratch, fieldMask);
+      reader.readFields(scratch, fieldMask);
       // The scratch record is not used again: its fields move into the list record.
       auto* record = new UnitInfoW(std::move(scratch));
       record->next = head;

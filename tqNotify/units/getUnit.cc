@@ -1,50 +1,46 @@
 // Reading units: the record's home directory and the selected fields.
-#include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
 #include "tqNotify/units/UnitConversion.h"
 #include "tqNotify/units/UnitFields.h"
 #include "tqNotify/units/UnitReader.h"
 
-namespace {
+UnitReader::UnitReader(ITQConfig& config, const TQStringW& name) {
+  config.readSection(unitSectionName(name), section_.fill(), 0);
+}
 
-constexpr uint32_t kStringCapacity = 4096;
+// A missing value leaves the field as it was.
+bool UnitReader::readString(const wchar_t* key, TQStringW& field) {
+  if (!section_) return false;
+  uint32_t size = kStringCapacity;
+  if (section_.get()->getStringW(key, buffer_, &size) != 0) return false;
+  // A stored text may hold a NUL; the field ends there, as a C string copy would.
+  field = buffer_;
+  return true;
+}
 
-// Reads the values of one unit section through one buffer.
-class SectionReader {
- public:
-  SectionReader(ITQConfig& config, const TQStringW& name)
-      : config_(config), section_(unitSectionName(name)) {}
-
-  // A missing value leaves the field as it was.
-  bool readString(const wchar_t* key, TQStringW& field) {
-    uint32_t size = kStringCapacity;
-    buffer_[0] = L'\0';
-    if (config_.getStringW(section_, key, buffer_, &size, 0) != 0) return false;
-    buffer_[kStringCapacity - 1] = L'\0';
-    field = buffer_;
-    return true;
-  }
-
-  // Every selected field but the type, lowest bit first.
-  void readFields(UnitInfoW& unit, uint32_t mask) {
-    for (const UnitFieldEntry& entry : kUnitFields) {
-      if (entry.bit == kUnitType || !(mask & entry.bit)) continue;
-      if (entry.text != nullptr) {
-        readString(entry.readKey, unit.*entry.text);
-        continue;
-      }
-      if (entry.zeroBeforeRead) unit.*entry.number = 0;
-      config_.getNumber(section_, entry.readKey, &(unit.*entry.number), 0);
+int UnitReader::readIdentity(UnitInfoW& unit, uint32_t mask) {
+  if (!readString(L"homedirectory", unit.homedirectory)) return 5;
+  if (mask & kUnitType) {
+    readString(L"unittype", unit.unittype);
+    if (isForeignComputerUnit(unit)) {
+      traceForeignComputerUnit(L"GetUnitW", unit.name);
+      return 5;
     }
   }
+  return 0;
+}
 
- private:
-  ITQConfig& config_;
-  TQStringW section_;
-  wchar_t buffer_[kStringCapacity];
-};
-
-}  // namespace
+void UnitReader::readFields(UnitInfoW& unit, uint32_t mask) {
+  for (const UnitFieldEntry& entry : kUnitFields) {
+    if (entry.bit == kUnitType || !(mask & entry.bit)) continue;
+    if (entry.text != nullptr) {
+      readString(entry.readKey, unit.*entry.text);
+      continue;
+    }
+    if (entry.zeroBeforeRead) unit.*entry.number = 0;
+    if (section_) section_.get()->getNumber(entry.readKey, &(unit.*entry.number));
+  }
+}
 
 void traceForeignComputerUnit(const wchar_t* function, const TQStringW& name) {
   wchar_t process[512] = {};
@@ -56,22 +52,10 @@ void traceForeignComputerUnit(const wchar_t* function, const TQStringW& name) {
 
 int readUnit(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
   if (!isStorableUnitName(unit.name)) return refuseUnitName(L"GetUnitW", unit.name);
-  SectionReader reader(config, unit.name);
-  if (!reader.readString(L"homedirectory", unit.homedirectory)) return 5;
-
-  if (mask & kUnitType) {
-    reader.readString(L"unittype", unit.unittype);
-    if (isForeignComputerUnit(unit)) {
-      traceForeignComputerUnit(L"GetUnitW", unit.name);
-      return 5;
-    }
-  }
+  UnitReader reader(config, unit.name);
+  if (const int result = reader.readIdentity(unit, mask); result != 0) return result;
   reader.readFields(unit, mask);
   return 0;
-}
-
-void readUnitFields(ITQConfig& config, UnitInfoW& unit, uint32_t mask) {
-  SectionReader(config, unit.name).readFields(unit, mask);
 }
 
 int getUnitExW(UnitInfoW* unit, uint32_t mask) {

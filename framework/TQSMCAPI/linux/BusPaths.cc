@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -72,6 +74,19 @@ bool endpointOwned(const std::string& lockPath) {
   return owned;
 }
 
+int endpointOwnerPid(const std::string& lockPath) {
+  if (!endpointOwned(lockPath)) return -1;
+  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[24] = {};
+  const ssize_t got = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (got <= 0) return 0;
+  char* end = nullptr;
+  const long pid = std::strtol(text, &end, 10);
+  return pid > 0 && pid <= INT32_MAX && *end == '\n' ? static_cast<int>(pid) : 0;
+}
+
 EndpointLock::~EndpointLock() { release(); }
 
 void EndpointLock::release() {
@@ -87,6 +102,11 @@ int EndpointLock::acquire(const std::string& lockPath) {
     const int error = errno;
     ::close(fd);
     return (error == EAGAIN || error == EACCES) ? kSmErrEndpointInUse : kSmErrTransport;
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) == 0 &&
+      ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    [[maybe_unused]] int emptied = ::ftruncate(fd, 0);  // unknown rather than wrong
   }
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;

@@ -50,7 +50,7 @@ int LocalListener::open(const std::string& name) {
   removeSocketFile(s.paths.socketPath);
 
   s.socket = ZmqSocket(busContext(), ZMQ_ROUTER);
-  if (!s.socket || !s.wake.valid() ||
+  if (!s.socket || !s.wake.valid() || !s.socket.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(s.socket.get(), ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(s.socket.get(), s.paths.address.c_str()) != 0) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
@@ -92,8 +92,9 @@ void LocalListener::serviceRequests(const Handle& handle) {
 }
 
 // Frees the name: the socket and its file go first, the ownership lock last, so that a new
-// owner never finds our socket file in its way. ZeroMQ closes the listening descriptor a
-// moment later on its own thread but never removes the file itself, so the removal here
+// owner never finds our socket file in its way. The answers already given still go out
+// after the close (the socket lingers), and each connection closes behind its answers.
+// ZeroMQ closes the listening descriptor a moment later on its own thread but never removes the file itself, so the removal here
 // cannot hit a socket file that a new owner has made meanwhile.
 void LocalListener::close(const Reply& leftover) {
   State& s = *state_;

@@ -1,10 +1,17 @@
-// Local sends on Linux. Each thread keeps a connected socket per local endpoint, so repeated
-// sends cost one round trip; a socket whose request went unanswered is thrown away, so a late
+// Local sends on Linux. Each thread keeps a connection per local endpoint, so repeated sends
+// cost one round trip; a connection whose request went unanswered is thrown away, so a late
 // answer can never be taken for the answer to a later request.
+//
+// An answer that has arrived is always returned. "Nobody listening" is said only when no
+// answer can come any more: the endpoint is gone and either our request never left this
+// process or the connection to the endpoint has closed (an endpoint sends every answer it
+// owes before its connections close).
 #include "framework/TQSMCAPI/LocalSend.h"
 
 #include <zmq.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -13,28 +20,68 @@
 #include "framework/TQSMCAPI/ReplyWait.h"
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/Zmq.h"
+#include "framework/TQSMCAPI/linux/LocalConnection.h"
 
 namespace kiv::bus {
 namespace {
 
-class LocalSockets {
- public:
-  void* get(const EndpointPaths& paths, const SocketFile& file) {
-    auto found = sockets_.find(paths.address);
-    if (found != sockets_.end() && found->second.file == file) return found->second.socket.get();
-    if (found != sockets_.end()) sockets_.erase(found);
-    ZmqSocket socket(busContext(), ZMQ_DEALER);
-    if (!socket || zmq_connect(socket.get(), paths.address.c_str()) != 0) return nullptr;
-    return sockets_.emplace(paths.address, Cached{std::move(socket), file}).first->second.socket.get();
+// Waits for the one answer from a local endpoint. `stillThere` is asked between slices of
+// the wait until it first says no; from then on only the connection decides.
+template <typename StillThere>
+int awaitLocalReply(LocalConnection& connection, const Deadline& deadline, StillThere stillThere,
+                    uint32_t* status) {
+  bool endpointGone = false;
+  for (;;) {
+    zmq_pollitem_t items[2] = {{connection.socket(), 0, ZMQ_POLLIN, 0},
+                               {connection.monitor(), 0, ZMQ_POLLIN, 0}};
+    const int remaining = deadline.remainingMs();
+    const int slice = endpointGone ? remaining : std::min(remaining, kLivenessCheckMs);
+    if (zmq_poll(items, 2, slice) < 0 && zmq_errno() != EINTR) return kSmErrTransport;
+    int result = takeReply(connection.socket(), status);
+    if (result != kNoReplyYet) return result;
+
+    connection.update();
+    if (connection.disconnected() || (endpointGone && !connection.everConnected())) {
+      // Nothing more can arrive; an answer that came with the close is here already.
+      result = takeReply(connection.socket(), status);
+      if (result != kNoReplyYet) return result;
+      // A connection lost while its endpoint is still open is no "nobody listening".
+      return endpointGone || !stillThere() ? kSmErrNoListener : kSmErrTransport;
+    }
+    if (deadline.remainingMs() == 0) return kSmErrTimeout;
+    if (!endpointGone && !stillThere()) {
+      endpointGone = true;
+      // A request that has left was sent after the connection was made, and the connection
+      // event was queued before it: taking the events in now tells for sure.
+      connection.update();
+    }
   }
-  void discard(const std::string& address) { sockets_.erase(address); }
+}
+
+class LocalConnections {
+ public:
+  LocalConnection* get(const EndpointPaths& paths, const SocketFile& file) {
+    auto found = connections_.find(paths.address);
+    if (found != connections_.end()) {
+      found->second.connection->update();
+      if (found->second.file == file && !found->second.connection->disconnected()) {
+        return found->second.connection.get();
+      }
+      connections_.erase(found);
+    }
+    std::unique_ptr<LocalConnection> connection = LocalConnection::open(paths.address);
+    if (connection == nullptr) return nullptr;
+    return connections_.emplace(paths.address, Cached{std::move(connection), file})
+        .first->second.connection.get();
+  }
+  void discard(const std::string& address) { connections_.erase(address); }
 
  private:
   struct Cached {
-    ZmqSocket socket;
+    std::unique_ptr<LocalConnection> connection;
     SocketFile file;
   };
-  std::unordered_map<std::string, Cached> sockets_;
+  std::unordered_map<std::string, Cached> connections_;
 };
 
 // The endpoint we connected to is still open: its owner holds the lock and its socket file
@@ -44,7 +91,7 @@ bool sameEndpoint(const EndpointPaths& paths, const SocketFile& file) {
   return endpointOwned(paths.lockPath) && socketFile(paths.socketPath, &now) && now == file;
 }
 
-thread_local LocalSockets localSockets;
+thread_local LocalConnections localConnections;
 
 }  // namespace
 
@@ -57,18 +104,28 @@ int sendLocal(const std::string& endpoint, const std::string& text, const Deadli
     return kSmErrNoListener;
   }
 
-  void* socket = localSockets.get(paths, file);
-  if (socket == nullptr) return kSmErrTransport;
+  LocalConnection* connection = localConnections.get(paths, file);
+  if (connection == nullptr) return kSmErrTransport;
   const Frames request{std::string(), text};
-  zmq_setsockopt(socket, ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
-  int result = sendFrames(socket, request) ? 0 : kSmErrTimeout;
+  zmq_setsockopt(connection->socket(), ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
+  int result = sendFrames(connection->socket(), request) ? 0 : kSmErrTimeout;
   if (result == 0) {
-    result = awaitReply(socket, deadline, [&] { return sameEndpoint(paths, file); }, status);
+    result = awaitLocalReply(*connection, deadline, [&] { return sameEndpoint(paths, file); }, status);
   }
   if (result == kSmErrTimeout || result == kSmErrNoListener || result == kSmErrTransport) {
-    localSockets.discard(paths.address);
+    localConnections.discard(paths.address);
   }
   return result;
+}
+
+// The owner writes its process id into the lock file it holds.
+int localEndpointOwner(const std::string& endpoint, int* pid) {
+  EndpointPaths paths;
+  if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
+  const int owner = endpointOwnerPid(paths.lockPath);
+  if (owner < 0) return kSmErrNoListener;
+  *pid = owner;
+  return 0;
 }
 
 }  // namespace kiv::bus

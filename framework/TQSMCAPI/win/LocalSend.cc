@@ -108,4 +108,24 @@ int sendLocal(const std::string& endpoint, const std::string& text, const Deadli
   return 0;
 }
 
+// The process serving the pipe is the endpoint's owner. Opening the pipe costs the owner one
+// empty connection, which it drops as a sender that hung up.
+int localEndpointOwner(const std::string& endpoint, int* pid) {
+  const std::wstring name = win::pipeName(endpoint);
+  if (name.empty()) return kSmErrTransport;
+  UniqueHandle pipe(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!pipe) {
+    const DWORD code = GetLastError();
+    // Every instance busy, or a pipe we may not open: someone has it, we cannot tell who.
+    if (code == ERROR_PIPE_BUSY || code == ERROR_ACCESS_DENIED) {
+      *pid = 0;
+      return 0;
+    }
+    return pipeError(code);
+  }
+  ULONG server = 0;
+  *pid = GetNamedPipeServerProcessId(pipe.get(), &server) ? static_cast<int>(server) : 0;
+  return 0;
+}
+
 }  // namespace kiv::bus

@@ -4,8 +4,11 @@
 #include <chrono>
 
 using kiv::platform::kInfinite;
+using kiv::platform::kWaitAbandoned;
 using kiv::platform::kWaitFailed;
 using kiv::platform::kWaitTimeout;
+
+CTQOSRecursiveLock::~CTQOSRecursiveLock() { kiv::platform::forgetThreadEnds(this); }
 
 int CTQOSRecursiveLock::lock() { return tryLock(kInfinite); }
 
@@ -24,7 +27,11 @@ int CTQOSRecursiveLock::tryLock(uint32_t timeoutMs) {
   }
   owner_ = me;
   depth_ = 1;
-  return 0;
+  const bool abandoned = abandoned_;
+  abandoned_ = false;
+  guard.unlock();
+  kiv::platform::callWhenThreadEnds(this);
+  return abandoned ? static_cast<int>(kWaitAbandoned) : 0;
 }
 
 int CTQOSRecursiveLock::unlock() {
@@ -37,10 +44,22 @@ int CTQOSRecursiveLock::unlock() {
   return 0;
 }
 
-int CTQOSNamedMutex::lock() { return mutex_->lock(kInfinite) ? 0 : static_cast<int>(kWaitFailed); }
+void CTQOSRecursiveLock::threadEnded(std::thread::id thread) {
+  std::lock_guard guard(mutex_);
+  if (depth_ == 0 || owner_ != thread) return;
+  depth_ = 0;
+  owner_ = {};
+  abandoned_ = true;
+  released_.notify_one();
+}
+
+int CTQOSNamedMutex::lock() { return tryLock(kInfinite); }
 
 int CTQOSNamedMutex::tryLock(uint32_t timeoutMs) {
-  return mutex_->lock(timeoutMs) ? 0 : static_cast<int>(kWaitTimeout);
+  const uint32_t result = mutex_->acquire(timeoutMs);
+  // A bounded wait that fails for another reason than time is still not held.
+  if (result == kWaitFailed && timeoutMs != kInfinite) return static_cast<int>(kWaitTimeout);
+  return static_cast<int>(result);
 }
 
 int CTQOSNamedMutex::unlock() {

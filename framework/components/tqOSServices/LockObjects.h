@@ -1,5 +1,6 @@
 // Mutex and lock objects: an in-process recursive lock (unnamed mutexes and locks) and the
-// platform's system-wide named mutex.
+// platform's system-wide named mutex. Both are abandoned when the owning thread ends: the
+// next thread to lock gets them with the answer kWaitAbandoned.
 #pragma once
 
 #include <condition_variable>
@@ -10,22 +11,28 @@
 #include "../ComponentBase.h"
 #include "TQOSServices.h"
 #include "platform/named_mutex.h"
+#include "platform/thread_exit.h"
 
 // Recursive for the owning thread, like a critical section; unlock by a thread that does
 // not hold it is refused rather than undefined.
-class CTQOSRecursiveLock final : public kiv::components::Component<ITQOSLock, 2> {
+class CTQOSRecursiveLock final : public kiv::components::Component<ITQOSLock, 2>,
+                                 private kiv::platform::ThreadOwned {
  public:
   CTQOSRecursiveLock() : Component(kiv::components::Origin::kHandedOut) {}
+  ~CTQOSRecursiveLock() override;
 
   int lock() override;
   int unlock() override;  // 0 when given up, 1 when the caller did not hold it
   int tryLock(uint32_t timeoutMs) override;
 
  private:
+  void threadEnded(std::thread::id thread) override;
+
   std::mutex mutex_;
   std::condition_variable released_;
   std::thread::id owner_{};
   unsigned depth_ = 0;
+  bool abandoned_ = false;  // the last owner ended holding it; told to the next one
 };
 
 // System-wide; the kernel frees it when the holding process dies.

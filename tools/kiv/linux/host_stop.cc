@@ -24,6 +24,9 @@ sigset_t stopSignals() {
 void catchStopRequests() {
   const sigset_t signals = stopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A reader of standard output that goes away is no request to stop, least of all in the
+  // middle of a message: the failed write is noticed and handled by the sink instead.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 void waitForStopRequest() {

@@ -25,4 +25,6 @@ std::vector<std::string> prepareProcess(int argc, char** argv) {
   return arguments;
 }
 
+int currentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
+
 }  // namespace kiv::tool

@@ -1,0 +1,127 @@
+// The address-change script of a running notifier: refused scripts leave one trace and the
+// report still comes; an accepted script sees the event and the address list; a script that
+// outlives its time limit is ended together with what it started.
+#include <signal.h>
+
+#include <sstream>
+
+#include "service/SafeDirectory.h"
+#include "watchers/WatcherHarness.h"
+
+namespace {
+
+using watchertest::ip;
+using watchertest::wide;
+
+// Whether `pid` is alive; a zombie has ended.
+bool running(int pid) {
+  const std::string stat = kivtest::readFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+class ChangeScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!watchertest::enterFreshNetworkNamespace(&why)) GTEST_SKIP() << why;
+    ASSERT_FALSE(safe.path().empty());
+    ASSERT_TRUE(notifier.loaded());
+  }
+  void TearDown() override {
+    const std::string pid = kivtest::readFile(childPid);
+    if (!pid.empty() && running(std::stoi(pid))) kill(std::stoi(pid), SIGKILL);
+  }
+  void start() {
+    ASSERT_TRUE(notifier.start());
+    ASSERT_TRUE(kivtest::waitFor([] { return kivtest::traced("Notifier: IP monitor thread starting"); }));
+  }
+  int reports() const { return notifier.sink.count(5); }
+  // One address change, handled to its report.
+  void change(const std::string& address) {
+    const int before = reports();
+    ip("addr add " + address + " dev lo");
+    ASSERT_TRUE(kivtest::waitFor([&] { return reports() > before; }, std::chrono::seconds(60)));
+  }
+
+  // Files of this test alone: a program run whole shares one KIV_HOME between its tests.
+  static std::string ownPath(const std::string& name) {
+    return watchertest::tempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "." + name);
+  }
+
+  servicetest::SafeDirectory safe;
+  const std::string output = ownPath("script.out");
+  const std::string childPid = ownPath("child.pid");
+  watchertest::LoadedNotifier notifier;
+};
+
+TEST_F(ChangeScriptTest, ScriptsOthersCouldChangeAreRefusedWithOneTraceAndTheReportStillComes) {
+  const std::string groupWritable = safe.file("group", "#!/bin/sh\necho ran >> " + output + "\n", 0775);
+  const std::string openDir = safe.directory("open", 0777);
+  const std::string inOpenDir = safe.file("open/run", "#!/bin/sh\necho ran >> " + output + "\n");
+  watchertest::setIpChangeScript(wide(groupWritable) + L" --flag");
+  start();
+
+  change("10.200.0.1/32");
+  EXPECT_EQ(kivtest::countTrace("ipchangescript not run: " + groupWritable + " is writable by group or others: " +
+                                groupWritable + " --flag"), 1);
+
+  watchertest::setIpChangeScript(wide(inOpenDir));
+  change("10.200.0.2/32");
+  EXPECT_EQ(kivtest::countTrace("ipchangescript not run: directory " + openDir + " is writable by group or others"), 1);
+
+  EXPECT_FALSE(kivtest::traced("executing ipchangescript"));
+  EXPECT_EQ(kivtest::readFile(output), "");
+  EXPECT_EQ(reports(), 2);
+}
+
+TEST_F(ChangeScriptTest, AnAcceptedScriptSeesTheEventAndTheAddressList) {
+  const std::string script = safe.file(
+      "report", "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$KIV_EVENT\" \"$KIV_ADDRESSES\" \"$1\" >> " + output + "\n");
+  watchertest::setIpChangeScript(wide(script) + L" 'quoted arg'");
+  start();
+  change("10.200.0.1/32");
+  change("fd00::7/128 nodad");
+
+  std::istringstream seen(kivtest::readFile(output));
+  std::string first, second;
+  std::getline(seen, first);
+  std::getline(seen, second);
+  EXPECT_EQ(first.rfind("address-change|127.0.0.1 10.200.0.1", 0), 0u) << first;
+  EXPECT_EQ(first.substr(first.size() - 11), "|quoted arg") << first;
+  EXPECT_NE(second.find(" fd00::7"), std::string::npos) << second;
+}
+
+TEST_F(ChangeScriptTest, AScriptPastItsTimeLimitIsEndedWithItsChildrenAndHandlingGoesOn) {
+  const std::string firstRun = ownPath("first-run");
+  // The first run starts a child and then waits for ever; later runs end at once.
+  const std::string script = safe.file("slow", "#!/bin/sh\n"
+                                               "if [ ! -e " + firstRun + " ]; then\n"
+                                               "  touch " + firstRun + "\n"
+                                               "  sleep 600 &\n"
+                                               "  echo $! > " + childPid + "\n"
+                                               "  sleep 600\n"
+                                               "fi\n"
+                                               "echo done >> " + output + "\n");
+  watchertest::setIpChangeScript(wide(script));
+  {
+    TQptr<ITQConfig> config;
+    TQUtilities_GetConfigEx(config.fill(), -1);
+    ASSERT_TRUE(config);
+    ASSERT_EQ(config->setNumber(L"dlox/common/kiv/general", L"ipchangescripttimeout", 1, 0), 0);
+  }
+  start();
+
+  change("10.200.0.1/32");
+  EXPECT_EQ(kivtest::countTrace("ipchangescript still ran after 1 s; its process group was ended: " + script), 1);
+  const std::string pid = kivtest::readFile(childPid);
+  ASSERT_FALSE(pid.empty());
+  EXPECT_TRUE(kivtest::waitFor([&] { return !running(std::stoi(pid)); })) << "the script's child survived";
+  EXPECT_EQ(kivtest::readFile(output), "");
+
+  change("10.200.0.2/32");
+  EXPECT_EQ(kivtest::readFile(output), "done\n");
+  EXPECT_EQ(kivtest::countTrace("process group was ended"), 1);
+}
+
+}  // namespace
