@@ -1,6 +1,6 @@
 // The bus between processes on Windows, over the endpoints' named pipes: status back, nobody
-// listening, the size limit, one owner per endpoint name and state root, and the pipe's
-// access list.
+// listening, the size limit, one owner per endpoint name and state root, who that owner is,
+// and the pipe's access list.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -179,6 +179,30 @@ TEST(BusWindows, AnAnswerGivenBeforeTheCloseIsStillRead) {
   EXPECT_EQ(reply.status, 5u);
   EXPECT_EQ(state.calls.load(), 1);
   EXPECT_EQ(SmDeinitialize(), 0);
+}
+
+// The owner is the process that serves the endpoint's pipe; asking leaves the endpoint
+// serving its senders.
+TEST(BusWindows, TheOwnerOfAnEndpointIsNamedWhileItHoldsIt) {
+  int pid = -1;
+  EXPECT_EQ(SmQueryEndPointOwner("busOwner", &pid), kSmErrNoListener);
+  {
+    TestEndpoint own("busOwner");
+    ASSERT_EQ(own.openResult(), 0);
+    ASSERT_EQ(SmQueryEndPointOwner("busOwner", &pid), 0);
+    EXPECT_EQ(pid, static_cast<int>(GetCurrentProcessId()));
+  }
+
+  PeerProcess holder({"hold", "busOwner"});
+  ASSERT_EQ(holder.readLine(), "open 0");
+  ASSERT_EQ(SmQueryEndPointOwner("busOwner", &pid), 0);
+  EXPECT_EQ(pid, holder.pid());
+  uint32_t status = 0;
+  EXPECT_EQ(bustest::send("busOwner", "<x/>", &status), 0);
+  EXPECT_EQ(status, kSmTaken);
+  holder.kill();
+  ASSERT_NE(holder.exitCode(), -1);
+  EXPECT_EQ(SmQueryEndPointOwner("busOwner", &pid), kSmErrNoListener);
 }
 
 TEST(BusWindows, MessagesOverOneMebibyteAreRefused) {

@@ -53,6 +53,7 @@ class PeerProcess {
   PeerProcess& operator=(const PeerProcess&) = delete;
 
   bool started() const { return process_ != nullptr; }
+  int pid() const { return static_cast<int>(GetProcessId(process_)); }
 
   // One argument as the C runtime splits command lines: quotes escaped, and the backslashes
   // before a quote (or before the closing one) doubled.
