@@ -15,6 +15,7 @@
 #include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqNotify/notifier/ChangeScript.h"
+#include "tqNotify/notifier/ChangeScriptSystem.h"
 #include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
@@ -134,11 +135,6 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-// The shell that runs the command line answers 127 when the command cannot be found and
-// 126 when it cannot be executed: the command never started.
-constexpr int kShellCommandNotFound = 127;
-constexpr int kShellCommandNotExecutable = 126;
-
 void traceFailedStart(const wchar_t* commandLine) {
   TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
 }
@@ -159,11 +155,7 @@ void runScript(const wchar_t* commandLine) {
     return;
   }
   kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
-  const int exitCode = process->exitCode();
-  if (exitCode == kShellCommandNotFound || exitCode == kShellCommandNotExecutable) {
-    errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
-    traceFailedStart(commandLine);
-  }
+  if (kiv::notifier::startRefused(process->exitCode())) traceFailedStart(commandLine);
 }
 
 // One change: the suspend gate, the address-list trace, the script and the report.

@@ -5,10 +5,16 @@
 
 #include <signal.h>
 
+#include <cerrno>
+
 #include <cstdint>
 
 namespace kiv::notifier {
 namespace {
+
+// The shell's exit codes for a command it could not find and one it could not execute.
+constexpr int kShellCommandNotFound = 127;
+constexpr int kShellCommandNotExecutable = 126;
 
 // How long an ended script's group gets to exit on SIGTERM before SIGKILL.
 constexpr uint32_t kGraceMs = 2000;
@@ -27,6 +33,12 @@ std::wstring shellQuoted(const std::wstring& text) {
 std::wstring commandWithEnvironment(std::wstring_view commandLine, const std::wstring& addresses) {
   return L"export KIV_EVENT=address-change KIV_ADDRESSES=" + shellQuoted(addresses) + L"\n" +
          std::wstring(commandLine);
+}
+
+bool startRefused(int exitCode) {
+  if (exitCode != kShellCommandNotFound && exitCode != kShellCommandNotExecutable) return false;
+  errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
+  return true;
 }
 
 bool canEndScriptGroup() { return true; }

@@ -13,6 +13,10 @@ std::wstring commandWithEnvironment(std::wstring_view commandLine, const std::ws
   return std::wstring(commandLine);
 }
 
+// CreateProcessW starts the command line itself, with no shell in between: a command that
+// cannot start fails the start, and every exit code is the script's own.
+bool startRefused(int) { return false; }
+
 bool canEndScriptGroup() { return false; }
 
 void endScriptGroup(kiv::platform::Process&) {}
