@@ -33,7 +33,8 @@ constexpr int kSessionActive = 0;
 constexpr int kSessionDisconnected = 4;
 constexpr int kSessionDown = 8;
 
-enum class SessionSource { kLogind, kUtmp };
+// kTerminalServices: the system's own sessions (Windows).
+enum class SessionSource { kLogind, kUtmp, kTerminalServices };
 
 struct LoginSession {
   uint32_t number = 0;

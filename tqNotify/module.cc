@@ -2,6 +2,7 @@
 // and TQCreateInstance.
 #include <strings.h>
 
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -14,7 +15,11 @@ using tqnotify::moduleState;
 
 namespace {
 
-unsigned long addressOf(const void* pointer) { return reinterpret_cast<unsigned long>(pointer); }
+// Traced with %lx, whose unsigned long is 32 bits on Windows: the low bits tell objects
+// apart well enough.
+unsigned long addressOf(const void* pointer) {
+  return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
+}
 
 // The module's whole path, however long its directories: a path that does not fit fails,
 // so the buffer grows until it fits or reaches the longest path a system allows.

@@ -2,6 +2,7 @@
 // KIV_HOME/run/bus, and the test whether somebody currently owns an endpoint.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kiv::bus {
@@ -27,6 +28,21 @@ bool endpointOwned(const std::string& lockPath);
 // The process id that the owner wrote into the lock file: -1 when nobody owns the endpoint,
 // 0 when the owner is not known.
 int endpointOwnerPid(const std::string& lockPath);
+
+// Which socket file a connection was made to. An endpoint that closes and opens again binds
+// a new file; a connection to the old one would lose the next request.
+struct SocketFile {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t changedSeconds = 0;
+  int64_t changedNanoseconds = 0;
+  bool operator==(const SocketFile&) const = default;
+};
+
+// The identity of the socket file at `path`; false when there is none.
+bool socketFile(const std::string& path, SocketFile* file);
+// Removes a socket file left behind, if any.
+void removeSocketFile(const std::string& path);
 
 // Exclusive ownership of an endpoint name, released by the kernel if the holder dies.
 class EndpointLock {

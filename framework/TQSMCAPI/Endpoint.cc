@@ -3,13 +3,7 @@
 // queued as "no listener" instead of calling back.
 #include "framework/TQSMCAPI/Endpoint.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-#include <zmq.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
 
 #include "framework/TQSMCAPI/TcpRelay.h"
 #include "tqUtilities.h"
@@ -21,11 +15,6 @@ const char kRemoteOrigin = 'R';
 
 namespace {
 
-// Messages a little over the limit still get a "too large" answer; anything far beyond it
-// makes ZeroMQ drop the connection before the bytes are buffered.
-constexpr int64_t kMaxFrameOnWire = 2 * static_cast<int64_t>(kSmMaxMessage);
-// Local messages handled per wake-up before the thread looks at its other inputs again.
-constexpr int kBatch = 64;
 // A close still waiting after this long says so in the trace, once per period.
 constexpr auto kCloseWarningPeriod = std::chrono::seconds(5);
 
@@ -36,9 +25,7 @@ void* originTag(const char* origin) { return const_cast<char*>(origin); }
 Endpoint::Endpoint(std::string name, SmCallback callback, void* context)
     : name_(std::move(name)), callback_(callback), context_(context) {}
 
-Endpoint::~Endpoint() {
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-}
+Endpoint::~Endpoint() = default;
 
 int Endpoint::open(const std::string& name, SmCallback callback, void* context,
                    const std::shared_ptr<TcpRelay>& relay,
@@ -55,26 +42,8 @@ void Endpoint::start() {
 }
 
 int Endpoint::bind(const std::shared_ptr<TcpRelay>& relay) {
-  std::string error;
-  if (!endpointPaths(name_, &paths_, &error)) {
-    TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: %hs", error.c_str());
-    return kSmErrTransport;
-  }
-  const int locked = lock_.acquire(paths_.lockPath);
-  if (locked != 0) return locked;
-  // Whatever socket file is left now belongs to a process that died.
-  ::unlink(paths_.socketPath.c_str());
-
-  socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (!socket_ || wakeFd_ < 0 || !socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
-      zmq_setsockopt(socket_.get(), ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
-      zmq_bind(socket_.get(), paths_.address.c_str()) != 0) {
-    TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
-                            paths_.address.c_str(), zmq_strerror(zmq_errno()));
-    socket_.reset();
-    return kSmErrTransport;
-  }
+  const int result = listener_.open(name_);
+  if (result != 0) return result;
   relay_ = relay;
   return 0;
 }
@@ -89,10 +58,7 @@ bool Endpoint::enqueueRemote(uint64_t ticket, std::string text) {
   return true;
 }
 
-void Endpoint::wake() {
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof one);
-}
+void Endpoint::wake() { listener_.wake(); }
 
 void Endpoint::close() {
   {
@@ -121,36 +87,16 @@ void Endpoint::waitUntilFinished() {
 }
 
 void Endpoint::run() {
-  zmq_pollitem_t items[2] = {{socket_.get(), 0, ZMQ_POLLIN, 0}, {nullptr, wakeFd_, ZMQ_POLLIN, 0}};
+  const LocalListener::Handle local = [this](const std::string* text) {
+    return deliver(text, &kLocalOrigin);
+  };
   while (!closing_.load()) {
-    if (zmq_poll(items, 2, -1) < 0) {
-      if (zmq_errno() == EINTR) continue;
-      TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: poll failed: %hs", name_.c_str(),
-                              zmq_strerror(zmq_errno()));
-      break;
-    }
-    if (items[1].revents != 0) {
-      uint64_t count = 0;
-      [[maybe_unused]] ssize_t got = ::read(wakeFd_, &count, sizeof count);
-      serviceRemote();
-    }
-    if (items[0].revents != 0) serviceLocal();
+    serviceRemote();
+    listener_.serviceRequests(local);
+    if (!listener_.wait()) break;
   }
   refuseLeftovers();
   release();
-}
-
-bool Endpoint::serviceLocal() {
-  for (int i = 0; i < kBatch && !closing_.load(); ++i) {
-    Frames frames, envelope, body;
-    bool truncated = false;
-    if (!receiveFrames(socket_.get(), &frames, true, 16, &truncated)) return false;
-    // Without an envelope there is nobody to answer.
-    if (!splitEnvelope(std::move(frames), &envelope, &body)) continue;
-    const Reply reply = deliver(body.size() == 1 && !truncated ? &body[0] : nullptr, &kLocalOrigin);
-    sendFrames(socket_.get(), answer(std::move(envelope), reply), ZMQ_DONTWAIT);
-  }
-  return true;
 }
 
 void Endpoint::serviceRemote() {
@@ -182,12 +128,7 @@ Reply Endpoint::deliver(const std::string* text, const char* origin) {
 
 void Endpoint::refuseLeftovers() {
   const Reply gone{kSmErrNoListener, 0};
-  Frames frames, envelope, body;
-  while (socket_ && receiveFrames(socket_.get(), &frames, true)) {
-    if (splitEnvelope(std::move(frames), &envelope, &body)) {
-      sendFrames(socket_.get(), answer(std::move(envelope), gone), ZMQ_DONTWAIT);
-    }
-  }
+  listener_.close(gone);
   std::deque<Remote> left;
   {
     std::lock_guard lock(inboxMutex_);
@@ -196,15 +137,8 @@ void Endpoint::refuseLeftovers() {
   for (const Remote& remote : left) relay_->complete(remote.ticket, gone);
 }
 
-// Frees the name: the socket and its file go first, the ownership lock last, so that a new
-// owner never finds our socket file in its way. The answers already given still go out
-// after the close (the socket lingers), and each connection closes behind its answers. ZeroMQ closes the listening descriptor a
-// moment later on its own thread but never removes the file itself, so the removal here
-// cannot hit a socket file that a new owner has made meanwhile.
+// The name is free again (the listener gave it up with the leftovers): the closer may go on.
 void Endpoint::release() {
-  socket_.reset();
-  ::unlink(paths_.socketPath.c_str());
-  lock_.release();
   relay_.reset();
   {
     std::lock_guard lock(doneMutex_);

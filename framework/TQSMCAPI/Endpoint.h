@@ -1,6 +1,6 @@
-// One open endpoint: its ipc socket, its ownership lock and the delivery thread that calls
-// the callback one message at a time, for local messages and for those relayed from the
-// TCP listener.
+// One open endpoint: its local listener (which holds the name) and the delivery thread that
+// calls the callback one message at a time, for local messages and for those relayed from
+// the TCP listener.
 #pragma once
 
 #include <atomic>
@@ -13,9 +13,8 @@
 #include <thread>
 
 #include "TQSMCAPI.h"
-#include "framework/TQSMCAPI/BusPaths.h"
+#include "framework/TQSMCAPI/LocalListener.h"
 #include "framework/TQSMCAPI/Wire.h"
-#include "framework/TQSMCAPI/Zmq.h"
 
 namespace kiv::bus {
 
@@ -57,7 +56,6 @@ class Endpoint : public std::enable_shared_from_this<Endpoint> {
   Endpoint(std::string name, SmCallback callback, void* context);
   int bind(const std::shared_ptr<TcpRelay>& relay);
   void run();
-  bool serviceLocal();
   void serviceRemote();
   Reply deliver(const std::string* text, const char* origin);
   void refuseLeftovers();
@@ -68,11 +66,8 @@ class Endpoint : public std::enable_shared_from_this<Endpoint> {
   const std::string name_;
   const SmCallback callback_;
   void* const context_;
-  EndpointPaths paths_;
-  EndpointLock lock_;
+  LocalListener listener_;
   std::shared_ptr<TcpRelay> relay_;
-  ZmqSocket socket_;
-  int wakeFd_ = -1;
   std::thread thread_;
   std::atomic<bool> closing_{false};
 

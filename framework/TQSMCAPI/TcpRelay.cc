@@ -2,8 +2,6 @@
 // named endpoint's delivery thread, and their answers come back through `completed_`.
 #include "framework/TQSMCAPI/TcpRelay.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <zmq.h>
 
 #include <cerrno>
@@ -25,10 +23,9 @@ std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver de
                                           std::string* error) {
   std::unique_ptr<TcpRelay> relay(new TcpRelay(std::move(deliver)));
   relay->socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
-  relay->wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   void* socket = relay->socket_.get();
   // Answers sent just before the listener stops still reach their senders.
-  if (socket == nullptr || relay->wakeFd_ < 0 || !relay->socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
+  if (socket == nullptr || !relay->wake_.valid() || !relay->socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(socket, ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(socket, address.c_str()) != 0) {
     *error = std::string("cannot listen on ") + address + ": " + zmq_strerror(zmq_errno());
@@ -48,12 +45,10 @@ TcpRelay::~TcpRelay() {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    wake_.raise();
     thread_.join();
   }
   socket_.reset();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void TcpRelay::complete(uint64_t ticket, Reply reply) {
@@ -61,17 +56,15 @@ void TcpRelay::complete(uint64_t ticket, Reply reply) {
     std::lock_guard lock(mutex_);
     completed_.emplace_back(ticket, reply);
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  wake_.raise();
 }
 
 void TcpRelay::run() {
-  zmq_pollitem_t items[2] = {{socket_.get(), 0, ZMQ_POLLIN, 0}, {nullptr, wakeFd_, ZMQ_POLLIN, 0}};
+  zmq_pollitem_t items[2] = {{socket_.get(), 0, ZMQ_POLLIN, 0}, wake_.pollItem()};
   for (;;) {
     if (zmq_poll(items, 2, -1) < 0 && zmq_errno() != EINTR) break;
     if (items[1].revents != 0) {
-      uint64_t count = 0;
-      [[maybe_unused]] ssize_t got = ::read(wakeFd_, &count, sizeof count);
+      wake_.clear();
       bool stopping = false;
       {
         std::lock_guard lock(mutex_);

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "framework/TQSMCAPI/WakeSignal.h"
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/Zmq.h"
 
@@ -45,7 +46,7 @@ class TcpRelay {
   Deliver deliver_;
   ZmqSocket socket_;
   std::string bound_;
-  int wakeFd_ = -1;
+  WakeSignal wake_;
   bool stopping_ = false;  // guarded by mutex_
   std::thread thread_;
 

@@ -1,10 +1,11 @@
 // ZeroMQ wrappers.
 #include "framework/TQSMCAPI/Zmq.h"
 
-#include <dlfcn.h>
 #include <zmq.h>
 
 #include <cerrno>
+
+#include "framework/TQSMCAPI/KeepLoaded.h"
 
 namespace kiv::bus {
 
@@ -13,10 +14,7 @@ namespace {
 // The context's I/O thread runs ZeroMQ code until the process ends, so this library (and
 // with it ZeroMQ) must stay mapped even when the module that loaded it is unloaded.
 void* pinnedContext() {
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<const void*>(&busContext), &self) != 0 && self.dli_fname != nullptr) {
-    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-  }
+  keepThisLibraryLoaded();
   return zmq_ctx_new();
 }
 

@@ -1,8 +1,6 @@
 // Address text parsing.
 #include "framework/cmsrslvr/AddressText.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <string>
 

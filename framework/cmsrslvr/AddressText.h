@@ -2,7 +2,14 @@
 // form: IPv4 addresses become IPv4-mapped IPv6 addresses (::ffff:a.b.c.d).
 #pragma once
 
+// in6_addr and inet_pton come from Winsock on Windows.
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#endif
 
 #include <optional>
 

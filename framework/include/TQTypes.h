@@ -8,4 +8,10 @@
 // 32-bit handles of the framework's original platform.
 using HTQMODULE = void*;
 
+// Marks what a library or module exports. Windows callers need no import marking: the
+// linker resolves the calls through each DLL's import library.
+#if defined(_WIN32)
+#define TQ_API __declspec(dllexport)
+#else
 #define TQ_API __attribute__((visibility("default")))
+#endif

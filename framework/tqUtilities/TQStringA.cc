@@ -4,7 +4,7 @@
 
 #include "TQString.h"
 #include "formatter.h"
-#include "platform/utf8.h"
+#include "framework/tqUtilities/code_page.h"
 
 TQStringA::TQStringA(const char* text) : text_(text ? text : "") {}
 
@@ -39,12 +39,15 @@ bool TQStringA::assign_unicode(const wchar_t* text, std::size_t length) {
   }
   const std::wstring_view view = length == npos ? std::wstring_view(text)
                                                 : std::wstring_view(text, wcsnlen(text, length));
-  return kiv::utf::toUtf8(view, text_);
+  return kiv::codepage::toNarrow(view, text_);
 }
 
 // Compared as characters, so that non-ASCII letters fold the same way as in wide text.
 int TQStringA::comparei(const char* other) const {
-  return TQStringW(kiv::utf::widen(text_).c_str()).comparei(kiv::utf::widen(other ? other : "").c_str());
+  std::wstring mine, theirs;
+  kiv::codepage::toWide(text_, mine);
+  kiv::codepage::toWide(other ? other : "", theirs);
+  return TQStringW(mine.c_str()).comparei(theirs.c_str());
 }
 
 void TQStringA::add_path_separator() {

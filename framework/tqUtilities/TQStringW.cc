@@ -7,6 +7,7 @@
 #include "TQString.h"
 #include "case_fold.h"
 #include "formatter.h"
+#include "framework/tqUtilities/code_page.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -57,8 +58,9 @@ TQStringW& TQStringW::formatv(const wchar_t* fmt, va_list args) {
   return *this;
 }
 
-// The system code page is UTF-8 on this platform.
-bool TQStringW::assign_mbcs(const char* text, std::size_t length) { return assign_utf8(text, length); }
+bool TQStringW::assign_mbcs(const char* text, std::size_t length) {
+  return kiv::codepage::toWide(bounded(text, length), text_);
+}
 
 bool TQStringW::assign_utf8(const char* text, std::size_t length) {
   return kiv::utf::toWide(bounded(text, length), text_);

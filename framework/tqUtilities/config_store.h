@@ -3,8 +3,6 @@
 // writers before each read, or trusted for the length of a snapshot.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -70,7 +68,7 @@ class ConfigStore {
 
   std::string path_;
   Connection db_;
-  pid_t owner_ = 0;
+  long owner_ = 0;
   uint64_t openedIn_ = 0;  // the reopenOnNextUse generation it was opened in
   Statement dataVersion_, selectSection_, selectRange_, selectAll_, upsert_, listRange_,
       listAll_, enumSection_;

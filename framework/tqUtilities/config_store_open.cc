@@ -1,12 +1,11 @@
 // Opening config.db for one thread: WAL mode, busy timeout, the tables and the
 // statements that every later call reuses.
-#include <pthread.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cstdint>
 
 #include "framework/tqUtilities/config_report.h"
 #include "framework/tqUtilities/config_store.h"
+#include "framework/tqUtilities/process_id.h"
 #include "platform/file_util.h"
 #include "platform/home.h"
 
@@ -64,19 +63,6 @@ int enableWal(sqlite3* db) {
   const int rc = use.step();
   if (rc != SQLITE_ROW) return rc;
   return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
-}
-
-// The process id, kept current across fork without a system call on every use.
-std::atomic<pid_t> currentPid{0};
-
-pid_t processId() {
-  static const bool registered = [] {
-    currentPid = getpid();
-    pthread_atfork(nullptr, nullptr, [] { currentPid = getpid(); });
-    return true;
-  }();
-  (void)registered;
-  return currentPid.load(std::memory_order_relaxed);
 }
 
 // Raised by reopenOnNextUse; a thread whose store is older opens a new one.

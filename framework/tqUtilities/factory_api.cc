@@ -1,5 +1,6 @@
 // The exported component factory: modules by name, objects by class name and version,
 // and the per-module count of live objects.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,8 +26,8 @@ HTQMODULE TQFactory_LoadExW(const wchar_t* module, int) {
 
 HTQMODULE TQFactory_AddRefModule(HTQMODULE module) {
   if (module == nullptr || !kiv::factory::addLoad(module)) {
-    TQUtilities_TraceErrorW(nullptr, L"%s: unknown module handle 0x%lx", L"TQFactory_AddRefModule",
-                            reinterpret_cast<unsigned long>(module));
+    TQUtilities_TraceErrorW(nullptr, L"%s: unknown module handle 0x%llx", L"TQFactory_AddRefModule",
+                            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(module)));
     return nullptr;
   }
   return module;
@@ -37,8 +38,8 @@ ITQImpl* TQFactory_CreateInstanceExW(HTQMODULE module, const char* className, in
   if (module == nullptr || className == nullptr) return nullptr;
   auto create = reinterpret_cast<TQCreateInstanceFn>(kiv::factory::symbol(module, "TQCreateInstance"));
   if (create == nullptr) {
-    TQUtilities_TraceErrorW(nullptr, L"%s: unknown module handle 0x%lx", L"TQFactory_CreateInstanceExW",
-                            reinterpret_cast<unsigned long>(module));
+    TQUtilities_TraceErrorW(nullptr, L"%s: unknown module handle 0x%llx", L"TQFactory_CreateInstanceExW",
+                            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(module)));
     return nullptr;
   }
   ITQImpl* object = create(className, version);

@@ -258,11 +258,24 @@ class Formatter {
         const auto byte = static_cast<unsigned char>(value & 0xFF);
         piece += static_cast<Char>(byte < 0x80 ? byte : utf::kReplacement);
       } else {
-        piece += static_cast<Char>(value);
+        appendCodePoint(piece, value);
       }
     }
     padded(field, piece);
   }
+
+  // One character as code units of the output: a surrogate pair where wchar_t is UTF-16.
+  static std::size_t unitsOf(char32_t c) { return sizeof(Char) == 2 && c >= 0x10000 ? 2 : 1; }
+  static void appendCodePoint(std::basic_string<Char>& piece, char32_t c) {
+    if (unitsOf(c) == 2) {
+      c -= 0x10000;
+      piece += static_cast<Char>(0xD800 + (c >> 10));
+      piece += static_cast<Char>(0xDC00 + (c & 0x3FF));
+    } else {
+      piece += static_cast<Char>(c);
+    }
+  }
+  static bool isHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
   // Which kind of string argument a specifier takes in this width of format.
   bool takesWide(const Field& field) const {
@@ -298,11 +311,15 @@ class Formatter {
   // without a terminator.
   static void appendWide(std::basic_string<Char>& piece, const wchar_t* value, std::size_t limit) {
     if constexpr (sizeof(Char) == sizeof(wchar_t)) {
-      for (std::size_t i = 0; piece.size() < limit && value[i] != 0; ++i) piece += value[i];
+      for (std::size_t i = 0; piece.size() < limit && value[i] != 0; ++i) {
+        // A surrogate pair that does not fit whole is left out whole.
+        if (sizeof(wchar_t) == 2 && isHighSurrogate(value[i]) && piece.size() + 1 == limit) break;
+        piece += value[i];
+      }
     } else {
       std::string encoded;
       for (std::size_t i = 0; piece.size() < limit && value[i] != 0;) {
-        const bool highSurrogate = value[i] >= 0xD800 && value[i] <= 0xDBFF;
+        const bool highSurrogate = isHighSurrogate(value[i]);
         std::size_t used = 0;
         bool valid = true;
         const char32_t c = utf::readWide(value + i, highSurrogate && value[i + 1] != 0 ? 2 : 1, &used, &valid);
@@ -327,7 +344,9 @@ class Formatter {
         const std::size_t available = sequenceLength(static_cast<unsigned char>(value[i]));
         std::size_t used = 0;
         bool valid = true;
-        piece += static_cast<Char>(utf::decodeOne(value + i, available, &used, &valid));
+        const char32_t c = utf::decodeOne(value + i, available, &used, &valid);
+        if (piece.size() + unitsOf(c) > limit) break;
+        appendCodePoint(piece, c);
         i += used;
       }
     }

@@ -5,7 +5,9 @@
 #include <string>
 #include <thread>
 
+#include "framework/tqUtilities/code_page.h"
 #include "platform/home.h"
+#include "platform/utf8.h"
 #include "tqUtilities.h"
 
 extern "C" {
@@ -14,7 +16,9 @@ int TQUtilities_GetInstallDirA(char* buffer, unsigned capacity) {
   if (buffer == nullptr || capacity == 0) return 0;
   buffer[0] = '\0';
   std::string error;
-  const std::string home = kiv::platform::kivHome(&error);
+  const std::string utf8Home = kiv::platform::kivHome(&error);
+  std::string home;  // in the system code page, as narrow callers read it
+  kiv::codepage::toNarrow(kiv::utf::widen(utf8Home), home);
   if (home.empty()) {
     TQUtilities_TraceErrorW(nullptr, L"%s: %hs", L"TQUtilities_GetInstallDirA", error.c_str());
     return 0;

@@ -2,23 +2,23 @@
 // put their own modules in front of the framework's.
 #include "module_search.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "framework/tqUtilities/dynamic_library.h"
+#include "platform/file_util.h"
+#include "platform/system_info.h"
+#include "platform/utf8.h"
 #include "tqUtilities.h"
 
 namespace kiv::factory {
 namespace {
 
 std::string ownDirectory() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&TQFactory_LoadExW), &info) == 0 || info.dli_fname == nullptr) return "";
-  const std::string path = info.dli_fname;
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
+  void* self = platform::moduleContaining(reinterpret_cast<const void*>(&TQFactory_LoadExW));
+  if (self == nullptr) return "";
+  const std::string path = utf::narrow(platform::moduleFileName(self));
+  return path.empty() ? "" : directoryOf(path);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ std::vector<std::string> moduleDirectories() {
   if (const char* value = std::getenv("KIV_MODULE_PATH")) {
     std::string list = value;
     for (std::size_t start = 0; start <= list.size();) {
-      const auto colon = std::min(list.find(':', start), list.size());
+      const auto colon = std::min(list.find(pathListSeparator(), start), list.size());
       if (colon > start) directories.push_back(list.substr(start, colon - start));
       start = colon + 1;
     }
@@ -39,8 +39,8 @@ std::vector<std::string> moduleDirectories() {
 
 std::string findModule(const std::string& name) {
   for (const auto& directory : moduleDirectories()) {
-    std::string path = directory + "/lib" + name + ".so";
-    if (::access(path.c_str(), F_OK) == 0) return path;
+    std::string path = joinPath(directory, libraryFileName(name));
+    if (platform::fileExists(path)) return path;
   }
   return "";
 }

@@ -4,12 +4,11 @@
 // thread while a load is in progress.
 #include "module_table.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
 #include <set>
 #include <unordered_map>
 
+#include "framework/tqUtilities/dynamic_library.h"
 #include "module_search.h"
 #include "tqUtilities.h"
 #include "platform/utf8.h"
@@ -23,7 +22,7 @@ struct Module {
 };
 
 struct Table {
-  std::recursive_mutex loading;  // held across dlopen, TQInit and dlclose
+  std::recursive_mutex loading;  // held across loading, TQInit and closing
   std::mutex counts;             // guards the maps below
   std::unordered_map<HTQMODULE, Module> modules;
   std::unordered_map<HTQMODULE, int> instances;
@@ -51,27 +50,24 @@ void reportLoadFailure(const std::string& name, const std::string& reason) {
 
 std::string searchedDirectories() {
   std::string text;
-  for (const auto& directory : moduleDirectories()) text += (text.empty() ? "" : ":") + directory;
+  for (const auto& directory : moduleDirectories()) {
+    if (!text.empty()) text += pathListSeparator();
+    text += directory;
+  }
   return text;
-}
-
-bool validName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
 // Opens the library file; null with the failure traced.
 HTQMODULE openModule(const std::string& name, const std::string& path) {
-  HTQMODULE handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string reason;
+  HTQMODULE handle = openLibrary(path, &reason);
   if (handle == nullptr) {
-    const char* reason = dlerror();
-    reportLoadFailure(name, reason ? reason : path);
+    reportLoadFailure(name, reason);
     return nullptr;
   }
-  dlerror();
-  if (dlsym(handle, "TQCreateInstance") == nullptr) {
-    const char* reason = dlerror();
-    reportLoadFailure(name, reason ? reason : path + ": no TQCreateInstance");
-    dlclose(handle);
+  if (librarySymbol(handle, "TQCreateInstance", &reason) == nullptr) {
+    reportLoadFailure(name, reason);
+    closeLibrary(handle);
     return nullptr;
   }
   return handle;
@@ -81,13 +77,13 @@ HTQMODULE openModule(const std::string& name, const std::string& path) {
 
 HTQMODULE loadModule(const std::wstring& wideName) {
   const std::string name = utf::narrow(wideName);
-  if (!validName(name)) {
+  if (!isPlainModuleName(name)) {
     error("TQFactory_LoadExW: bad module name \"" + name + "\"");
     return nullptr;
   }
   const std::string path = findModule(name);
   if (path.empty()) {
-    reportLoadFailure(name, "lib" + name + ".so not found in " + searchedDirectories());
+    reportLoadFailure(name, libraryFileName(name) + " not found in " + searchedDirectories());
     return nullptr;
   }
   std::lock_guard loading(table().loading);
@@ -98,12 +94,12 @@ HTQMODULE loadModule(const std::wstring& wideName) {
     auto found = table().modules.find(handle);
     if (found != table().modules.end()) {
       ++found->second.loads;
-      dlclose(handle);  // the table keeps exactly one reference of the dynamic loader
+      closeLibrary(handle);  // the table keeps exactly one reference of the loader
       return handle;
     }
     table().modules.emplace(handle, Module{path, 1});
   }
-  if (auto init = reinterpret_cast<TQInitFn>(dlsym(handle, "TQInit"))) init(handle);
+  if (auto init = reinterpret_cast<TQInitFn>(librarySymbol(handle, "TQInit", nullptr))) init(handle);
   return handle;
 }
 
@@ -139,7 +135,7 @@ void dropLoad(HTQMODULE module) {
     error("TQFactory_Unload: " + path + " still has " + std::to_string(live) + " live objects; kept loaded");
     return;
   }
-  dlclose(module);
+  closeLibrary(module);
 }
 
 void* symbol(HTQMODULE module, const char* name) {
@@ -149,7 +145,7 @@ void* symbol(HTQMODULE module, const char* name) {
     std::lock_guard lock(table().counts);
     if (table().modules.find(module) == table().modules.end()) return nullptr;
   }
-  return dlsym(module, name);
+  return librarySymbol(module, name, nullptr);
 }
 
 std::string pathOf(HTQMODULE module) {

@@ -8,9 +8,9 @@
 
 namespace kiv::factory {
 
-// Finds libNAME.so on KIV_MODULE_PATH, then beside libtqUtilities.so, loads it (or counts
-// one more load) and runs its TQInit on the first load. Null on failure, traced once per
-// module name.
+// Finds the module's file on KIV_MODULE_PATH, then beside the tqUtilities library, loads
+// it (or counts one more load) and runs its TQInit on the first load. Null on failure,
+// traced once per module name.
 HTQMODULE loadModule(const std::wstring& name);
 // One more load of a module in the table; false for an unknown handle.
 bool addLoad(HTQMODULE module);

@@ -1,8 +1,5 @@
-// Porting helpers: critical sections, module file names, string checks and file access
-// with the framework's C signatures.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Porting helpers: critical sections, module file names and string checks with the
+// framework's C signatures. File access is in the system's own folder (linux/, win/).
 #include <cerrno>
 #include <cwchar>
 #include <mutex>
@@ -59,37 +56,5 @@ unsigned TQPorting_GetModuleFileNameW(HTQMODULE module, wchar_t* buffer, unsigne
 }
 
 int TQPorting_IsValidStringW(const wchar_t* text) { return text != nullptr && text[0] != 0 ? 1 : 0; }
-
-int tq_access(const char* path, int mode) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return ::access(path, mode);
-}
-
-int tq_waccess(const wchar_t* path, int mode) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return ::access(kiv::platform::narrowPath(path).c_str(), mode);
-}
-
-int tq_mkdir(const char* path, int mode) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return ::mkdir(path, static_cast<mode_t>(mode));
-}
-
-int tq_wmkdir(const wchar_t* path, int mode) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return ::mkdir(kiv::platform::narrowPath(path).c_str(), static_cast<mode_t>(mode));
-}
 
 }  // extern "C"

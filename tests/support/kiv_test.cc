@@ -1,17 +1,16 @@
 #include "support/kiv_test.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "framework/tqUtilities/config_store.h"
+#include "support/test_process.h"
 #include "tqUtilities.h"
 
 namespace kivtest {
@@ -51,16 +50,17 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     // Beside the program's directory rather than below it: socket paths below a home must
     // stay as short as they are in a program's own home.
-    std::string pattern = "/tmp/kiv-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      perror("mkdtemp");
+    std::string error;
+    const std::string home = makeTemporaryDirectory(&error);
+    if (home.empty()) {
+      std::fprintf(stderr, "cannot make the test's KIV_HOME: %s\n", error.c_str());
       std::abort();
     }
-    homeStorage() = pattern;
-    testHomes().push_back(pattern);
-    setenv("KIV_HOME", pattern.c_str(), 1);
+    homeStorage() = home;
+    testHomes().push_back(home);
+    setEnvironment("KIV_HOME", home.c_str(), true);
     kiv::config::ConfigStore::reopenOnNextUse();
-    if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
+    if (std::getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
     std::error_code ignored;
     traceStart() = static_cast<std::streamoff>(std::filesystem::file_size(traceFile(), ignored));
     if (ignored) traceStart() = 0;
@@ -73,7 +73,7 @@ class HomeEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {}
   void TearDown() override {
-    if (getenv("KIV_TEST_KEEP_HOME") == nullptr) {
+    if (std::getenv("KIV_TEST_KEEP_HOME") == nullptr) {
       std::error_code ignored;
       std::filesystem::remove_all(programStorage(), ignored);
       for (const std::string& home : testHomes()) std::filesystem::remove_all(home, ignored);
@@ -135,17 +135,6 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   }
 }
 
-int run(const std::string& command, std::string* output) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::string text;
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  int status = pclose(pipe);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace kivtest
 
 // ZeroMQ is not built with ThreadSanitizer, so its hand-over of message buffers between its
@@ -159,19 +148,20 @@ extern "C" const char* __tsan_default_suppressions() {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  char pattern[] = "/tmp/kiv-test-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    perror("mkdtemp");
+  kivtest::prepareTestProcess();
+  std::string error;
+  kivtest::programStorage() = kivtest::makeTemporaryDirectory(&error);
+  if (kivtest::programStorage().empty()) {
+    std::fprintf(stderr, "cannot make the temporary KIV_HOME: %s\n", error.c_str());
     return 1;
   }
-  kivtest::programStorage() = pattern;
-  kivtest::homeStorage() = pattern;
-  setenv("KIV_HOME", pattern, 1);
-  setenv("KIV_TRACE_LEVEL", "4", 0);
+  kivtest::homeStorage() = kivtest::programStorage();
+  kivtest::setEnvironment("KIV_HOME", kivtest::homeStorage().c_str(), true);
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "4", false);
   // The trace file of this process is opened now, below the program's directory, before
   // the first test moves KIV_HOME; KIV_TEST_TRACE_LATE=1 leaves that to the first trace,
   // for a test that checks where it goes.
-  if (getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
+  if (std::getenv("KIV_TEST_TRACE_LATE") == nullptr) TQUtilities_FlushTrace();
   ::testing::UnitTest::GetInstance()->listeners().Append(new kivtest::HomePerTest);
   ::testing::AddGlobalTestEnvironment(new kivtest::HomeEnvironment);
   return RUN_ALL_TESTS();

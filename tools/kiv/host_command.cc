@@ -1,11 +1,6 @@
 // `kiv host [--json]`: loads the tqNotify plug-in through the factory, prints every event it
 // reports as one line on stdout, feeds it host events from the bus endpoint "tqHost", and
-// shuts it down in order on SIGINT or SIGTERM.
-#include <pthread.h>
-#include <unistd.h>
-#include <signal.h>
-#include <systemd/sd-daemon.h>
-
+// shuts it down in order when asked to stop (see host_stop.h).
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -19,7 +14,9 @@
 #include "TQString.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/host_stop.h"
 #include "tools/kiv/journal_output.h"
+#include "tools/kiv/process_setup.h"
 #include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
@@ -129,7 +126,7 @@ int fail(const std::string& message) {
 std::string heldByAnotherHost() {
   for (const char* endpoint : {kHostEndpoint, "tqNotify"}) {
     int pid = 0;
-    if (SmQueryEndPointOwner(endpoint, &pid) != 0 || pid == ::getpid()) continue;
+    if (SmQueryEndPointOwner(endpoint, &pid) != 0 || pid == currentProcessId()) continue;
     return std::string("another host is running") +
            (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) +
            ": it holds the bus endpoint \"" + endpoint + "\"";
@@ -156,8 +153,8 @@ class LoadedPlugin {
   std::string load() {
     module_ = TQFactory_LoadExW(L"tqNotify", 1);
     if (module_ == nullptr) {
-      return "cannot load the plug-in module \"tqNotify\" (libtqNotify.so was not found on "
-             "KIV_MODULE_PATH nor beside libtqUtilities.so, or it failed to load)";
+      return "cannot load the plug-in module \"tqNotify\" (it was not found on "
+             "KIV_MODULE_PATH nor beside the tqUtilities library, or it failed to load)";
     }
     ITQImpl* object = TQFactory_CreateInstanceExW(module_, "ITQPlugin", 2, L"kiv", 1);
     plugin_ = dynamic_cast<ITQPlugin*>(object);
@@ -217,17 +214,7 @@ class HostEndpoint {
 };
 
 int runHost(bool json) {
-  // Blocked before any thread starts, so every thread inherits the mask and the signals
-  // are taken only by sigwait below.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-  // A reader of standard output that goes away must not end the host in the middle of a
-  // message: a failed write is noticed and handled by the sink instead.
-  ::signal(SIGPIPE, SIG_IGN);
+  catchStopRequests();
 
   if (auto held = heldByAnotherHost(); !held.empty()) return fail(held);
   PrintingSink sink(json);
@@ -262,13 +249,11 @@ int runHost(bool json) {
     TQUtilities_TraceW(L"kiv", L"kiv host: %hs", sourcesText.c_str());
 
     std::fprintf(stderr, "kiv host: running plug-in tqNotify, host events on bus endpoint "
-                         "\"tqHost\"; %s; stop with SIGINT or SIGTERM\n", sourcesText.c_str());
+                         "\"tqHost\"; %s; stop with %s\n", sourcesText.c_str(), stopRequestNames());
     std::fflush(stderr);
-    sd_notify(0, "READY=1");
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
-    }
-    sd_notify(0, "STOPPING=1");
+    announceReady();
+    waitForStopRequest();
+    announceStopping();
   }  // sources and "tqHost" end first, so no host event reaches a plug-in shutting down
   return 0;  // ~LoadedPlugin: shutdown, release, terminate, unload
 }
@@ -277,7 +262,7 @@ int runHost(bool json) {
 
 void addHostCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
-  auto* host = app.add_subcommand("host", "Run the tqNotify plug-in until SIGINT or SIGTERM");
+  auto* host = app.add_subcommand("host", std::string("Run the tqNotify plug-in until ") + stopRequestNames());
   host->add_flag("--json", *json, "Print each event as one JSON object per line");
   host->callback([&exitCode, json] { exitCode = runHost(*json); });
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "tools/kiv/commands.h"
+#include "tools/kiv/process_setup.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"KIV agent notifier: plug-in host and tools"};
@@ -15,8 +16,11 @@ int main(int argc, char** argv) {
   kiv::tool::addConfigCommand(app, exitCode);
   kiv::tool::addRegistryCommand(app, exitCode);
 
+  std::vector<std::string> arguments = kiv::tool::prepareProcess(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     // Usage errors exit 2 with a message naming the problem; --help and --version exit 0.
     int code = app.exit(e);

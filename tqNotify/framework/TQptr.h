@@ -3,6 +3,7 @@
 // It is move-only: every reference has exactly one owner.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 #include "ITQImpl.h"
@@ -69,7 +70,11 @@ class TQptr {
   HTQMODULE module() const { return module_; }
 
  private:
-  static unsigned long address(const void* p) { return reinterpret_cast<unsigned long>(p); }
+  // Traced with %lx, whose unsigned long is 32 bits on Windows: the low bits tell objects
+  // apart well enough.
+  static unsigned long address(const void* p) {
+    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(p));
+  }
 
   // Releases the held component, unloading its library when that was the last reference.
   void dropHeld() {

@@ -2,6 +2,8 @@
 // the version check, the plug-in entries that need no notifier state, and reporting.
 #include "tqNotify/notifier/CTQNotify.h"
 
+#include <cstdint>
+
 #include "platform/registry.h"
 #include "platform/version.h"
 #include "tqNotify/ModuleState.h"
@@ -11,7 +13,11 @@ using tqnotify::moduleState;
 
 namespace {
 
-unsigned long addressOf(const void* pointer) { return reinterpret_cast<unsigned long>(pointer); }
+// Traced with %lx, whose unsigned long is 32 bits on Windows: the low bits tell objects
+// apart well enough.
+unsigned long addressOf(const void* pointer) {
+  return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
+}
 
 // On Windows 2000 the Winlogon notification library, once installed, reports logons, so
 // the shell need not be watched.

@@ -1,7 +1,5 @@
 // The IP change monitor thread: waits for changes of the IPv4 and IPv6 address lists,
 // traces the new list, runs the configured "ipchangescript" and reports code 5.
-#include <errno.h>
-
 #include <array>
 #include <ctime>
 #include <list>
@@ -11,11 +9,13 @@
 
 #include "ITQConfig.h"
 #include "platform/address_change.h"
+#include "platform/last_error.h"
 #include "platform/process.h"
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqNotify/notifier/ChangeScript.h"
+#include "tqNotify/notifier/ChangeScriptSystem.h"
 #include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
@@ -84,7 +84,7 @@ void openIPv4(ChangeWatch& watch) {
   watch.ipv4->setNonBlocking();
   if (!watch.ipv4->requestNotification()) {
     TQUtilities_TraceExW(kSource, 0, L"%s: WSAIoctl failed for IPv4 socket - WSAGetLastError=%d",
-                         kFunction, errno);
+                         kFunction, kiv::platform::lastError());
   }
   watch.ipv4->joinChangeGroup();
 }
@@ -102,12 +102,12 @@ void openIPv6(ChangeWatch& watch) {
   }
   if (!watch.ipv6->requestNotification()) {
     TQUtilities_TraceErrorW(kSource, L"%s: WSAIoctl failed for IPv6 socket - WSAGetLastError=%d",
-                            kFunction, errno);
+                            kFunction, kiv::platform::lastError());
   }
   if (!watch.ipv6->joinChangeGroup()) {
     TQUtilities_TraceErrorW(kSource,
                             L"%s: WSAEventSelect failed for IPv6 socket - WSAGetLastError=%d",
-                            kFunction, errno);
+                            kFunction, kiv::platform::lastError());
     return;
   }
   watch.waits[2] = watch.ipv6->handle();
@@ -135,11 +135,6 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-// The shell that runs the command line answers 127 when the command cannot be found and
-// 126 when it cannot be executed: the command never started.
-constexpr int kShellCommandNotFound = 127;
-constexpr int kShellCommandNotExecutable = 126;
-
 void traceFailedStart(const wchar_t* commandLine) {
   TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
 }
@@ -160,11 +155,7 @@ void runScript(const wchar_t* commandLine) {
     return;
   }
   kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
-  const int exitCode = process->exitCode();
-  if (exitCode == kShellCommandNotFound || exitCode == kShellCommandNotExecutable) {
-    errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
-    traceFailedStart(commandLine);
-  }
+  if (kiv::notifier::startRefused(process->exitCode())) traceFailedStart(commandLine);
 }
 
 // One change: the suspend gate, the address-list trace, the script and the report.
@@ -209,7 +200,7 @@ int CTQNotify::IPThreadProcMethod() {
     if (woken == kiv::platform::kWaitObject0) break;
     if (woken == kiv::platform::kWaitFailed) {
       TQUtilities_TraceErrorW(kSource, L"%s: waiting for address changes failed (errno %d)",
-                              kFunction, errno);
+                              kFunction, kiv::platform::lastError());
       const uint32_t paused = kiv::platform::waitOne(stopEvent->handle(), kFailedWaitPauseMs);
       // Without a working stop event the thread could neither pause nor ever see the
       // shutdown; ending it keeps shutdown from waiting for ever.

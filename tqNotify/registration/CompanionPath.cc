@@ -7,7 +7,7 @@
 
 std::wstring companionPath(const wchar_t* fileName) {
   std::wstring path = kiv::platform::moduleFileName(instanceHandle());
-  const size_t slash = path.rfind(L'/');
+  const size_t slash = path.find_last_of(L"/\\");  // Windows paths may use either
   if (slash == std::wstring::npos) return {};
   path.erase(slash + 1);
   return path + fileName;

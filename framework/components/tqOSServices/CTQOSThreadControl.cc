@@ -27,7 +27,7 @@ bool CTQOSThreadControl::createMutex(const wchar_t* name, int, ITQOSLock** mutex
   }
   auto named = kiv::platform::NamedMutex::open(name);
   if (!named) {
-    const int error = errno;
+    const int error = kiv::platform::lastError();
     TQUtilities_TraceErrorW(L"tqOSServices", L"%s: cannot open the mutex %s: %s",
                             L"CTQOSThreadControl::createMutex", name,
                             kiv::platform::errorText(error).c_str());

@@ -3,7 +3,7 @@
 // the same path, and a request still queued here must not reach that new owner after its
 // sender was told nobody listens. ZeroMQ's own "never reconnect" (-1) cannot serve: it
 // throws away the answers that arrived with the close.
-#include "framework/TQSMCAPI/LocalConnection.h"
+#include "framework/TQSMCAPI/linux/LocalConnection.h"
 
 #include <zmq.h>
 

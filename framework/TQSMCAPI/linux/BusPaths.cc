@@ -1,4 +1,4 @@
-// Endpoint paths and ownership. Ownership is an open-file-description lock on a small lock
+// Endpoint paths and ownership on Linux. Ownership is an open-file-description lock on a small lock
 // file beside the socket: unlike the socket file itself it vanishes with its holder, and a
 // sender can test it without disturbing the endpoint.
 #include "framework/TQSMCAPI/BusPaths.h"
@@ -19,8 +19,6 @@
 
 namespace kiv::bus {
 namespace {
-
-constexpr size_t kMaxNameLength = 64;
 
 // The bus directory is looked up once per process: every send needs it.
 bool busDirectory(std::string* directory, std::string* error) {
@@ -52,18 +50,6 @@ struct flock wholeFileLock(short type) {
 }
 
 }  // namespace
-
-bool isValidEndpointName(const char* name) {
-  if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
-  size_t length = 0;
-  for (const char* p = name; *p != '\0'; ++p, ++length) {
-    const char c = *p;
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '_' || c == '-';
-    if (!ok || length >= kMaxNameLength) return false;
-  }
-  return true;
-}
 
 bool endpointPaths(const std::string& name, EndpointPaths* paths, std::string* error) {
   std::string directory;
@@ -126,5 +112,15 @@ int EndpointLock::acquire(const std::string& lockPath) {
   fd_ = fd;
   return 0;
 }
+
+bool socketFile(const std::string& path, SocketFile* file) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  *file = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+           static_cast<int64_t>(info.st_ctim.tv_sec), static_cast<int64_t>(info.st_ctim.tv_nsec)};
+  return true;
+}
+
+void removeSocketFile(const std::string& path) { ::unlink(path.c_str()); }
 
 }  // namespace kiv::bus

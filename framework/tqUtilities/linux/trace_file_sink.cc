@@ -1,7 +1,7 @@
 // Size-based rotation shared by every process that writes the trace file. Whoever finds
 // the file full takes the lock file; if the name already points to a new file another
 // process rotated first, and only a reopen is needed.
-#include "trace_file_sink.h"
+#include "framework/tqUtilities/trace_file_sink.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,6 +1,6 @@
 // A private C.UTF-8 locale object keeps case mapping the same whatever the host program
 // did to its global locale.
-#include "case_fold.h"
+#include "framework/tqUtilities/case_fold.h"
 
 #include <locale.h>
 #include <wctype.h>

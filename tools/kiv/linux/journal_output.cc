@@ -2,16 +2,12 @@
 // sd-journal carries values with newlines or other bytes in its binary-safe form.
 #include "tools/kiv/journal_output.h"
 
-#include <cstdlib>
-
-#ifndef _WIN32
 #include <syslog.h>
 #include <systemd/sd-journal.h>
-#endif
+
+#include <cstdlib>
 
 namespace kiv::tool {
-
-#ifndef _WIN32
 
 bool startedBySystemd() {
   const char* id = std::getenv("INVOCATION_ID");
@@ -25,13 +21,5 @@ void journalEvent(int code, const std::string& s1, const std::string& s2, const 
   sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=%d", LOG_INFO, "KIV_CODE=%d", code,
                   "KIV_S1=%s", s1.c_str(), "KIV_S2=%s", s2.c_str(), "KIV_S3=%s", s3.c_str(), nullptr);
 }
-
-#else
-
-// Windows has no journal; its services report through the event log instead.
-bool startedBySystemd() { return false; }
-void journalEvent(int, const std::string&, const std::string&, const std::string&, const std::string&) {}
-
-#endif
 
 }  // namespace kiv::tool

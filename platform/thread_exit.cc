@@ -3,12 +3,12 @@
 // an object forgotten on one thread is never called on another.
 #include "platform/thread_exit.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <mutex>
 #include <set>
 #include <vector>
+
+#include "platform/fork_guard.h"
 
 namespace kiv::platform {
 namespace {
@@ -22,9 +22,7 @@ struct Registry {
 Registry& registry() {
   static Registry* instance = [] {
     auto* made = new Registry;
-    // A fork while another thread holds the guard must not leave it held in the child.
-    pthread_atfork([] { registry().guard.lock(); }, [] { registry().guard.unlock(); },
-                   [] { registry().guard.unlock(); });
+    keepFreeAcrossFork(made->guard);
     return made;
   }();
   return *instance;

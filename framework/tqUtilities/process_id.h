@@ -1,0 +1,9 @@
+// The calling process's id, cheap enough to ask on every use of the configuration store
+// (which must not be used across a fork).
+#pragma once
+
+namespace kiv::config {
+
+long processId();
+
+}  // namespace kiv::config

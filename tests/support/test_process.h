@@ -1,0 +1,17 @@
+// What the test support does differently per system: the temporary home, environment
+// changes, running a command and the process's own start-up.
+#pragma once
+
+#include <string>
+
+namespace kivtest {
+
+// Starts what every test process needs before the first test (the socket library on
+// Windows, as a hosting process would).
+void prepareTestProcess();
+// A new, empty directory in the system's temporary folder; empty with *error set on failure.
+std::string makeTemporaryDirectory(std::string* error);
+// Sets a variable of this process's environment; `overwrite` false keeps a value already set.
+void setEnvironment(const char* name, const char* value, bool overwrite);
+
+}  // namespace kivtest
