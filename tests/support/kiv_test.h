@@ -32,6 +32,12 @@ bool waitFor(const std::function<bool()>& condition,
 // Runs a command with /bin/sh and returns its exit status; output goes to *output when given.
 int run(const std::string& command, std::string* output = nullptr);
 
+// For a test that needs a process in which nothing else ran before it (state kept once per
+// process): the test runs itself again in a child process with a fresh KIV_HOME, started
+// through `launcher` when given (a command prefix). True in the test that started the
+// child, which only checks that the child passed; false in the child, which runs the test.
+bool ranInOwnProcess(const std::string& launcher = "");
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 

@@ -16,16 +16,21 @@
 
 #include "TQSMCAPI.h"
 #include "platform/home.h"
+#include "platform/linux/home_path.h"
 
 namespace kiv::bus {
 namespace {
 
-// The bus directory is looked up once per process: every send needs it.
+// The bus directory is looked up once per root: every send needs it. A process whose root
+// changes (KIV_HOME set anew) must not keep sending to, or binding in, the old root.
 bool busDirectory(std::string* directory, std::string* error) {
   static std::mutex mutex;
   static std::string cached;
+  static std::string cachedHome;
   std::lock_guard lock(mutex);
-  if (cached.empty()) {
+  const std::string home = platform::detail::configuredHome();
+  if (cached.empty() || home != cachedHome) {
+    cached.clear();
     std::string made = platform::kivSubdirectory("run/bus", 0700, error);
     if (made.empty()) return false;
     // Whoever can reach the sockets can send; a directory left more open than that by
@@ -35,6 +40,7 @@ bool busDirectory(std::string* directory, std::string* error) {
       ::chmod(made.c_str(), 0700);
     }
     cached = made;
+    cachedHome = home;
   }
   *directory = cached;
   return true;
