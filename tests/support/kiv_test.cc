@@ -69,14 +69,26 @@ class HomePerTest : public ::testing::EmptyTestEventListener {
 
 // Removes the program's directory and the tests' homes when the program ends (kept with
 // KIV_TEST_KEEP_HOME=1 for a post-mortem).
+// What cannot be removed is left: Windows keeps a file this process still has open (its
+// trace file), and std::filesystem::remove_all can keep trying such a file for ever there.
+void removeTree(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  std::vector<fs::path> entries;  // parents before their children
+  for (fs::recursive_directory_iterator it(root, ignored), end; !ignored && it != end; it.increment(ignored)) {
+    entries.push_back(it->path());
+  }
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) fs::remove(*entry, ignored);
+  fs::remove(root, ignored);
+}
+
 class HomeEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {}
   void TearDown() override {
     if (std::getenv("KIV_TEST_KEEP_HOME") == nullptr) {
-      std::error_code ignored;
-      std::filesystem::remove_all(programStorage(), ignored);
-      for (const std::string& home : testHomes()) std::filesystem::remove_all(home, ignored);
+      removeTree(programStorage());
+      for (const std::string& home : testHomes()) removeTree(home);
     }
   }
 };
