@@ -1,6 +1,6 @@
 // A scratch directory that the address-change script rules trust: owned by root, writable
-// by its owner only, under the build tree (the test's KIV_HOME lies in the world-writable
-// /tmp, where no script is accepted).
+// by its owner only, below /var/lib (the test's KIV_HOME lies in the world-writable /tmp,
+// where no script is accepted).
 #pragma once
 
 #include <stdlib.h>
@@ -16,7 +16,9 @@ namespace servicetest {
 class SafeDirectory {
  public:
   SafeDirectory() {
-    std::string pattern = std::filesystem::weakly_canonical(kivtest::binDir() + "/..").string() + "/script-test-XXXXXX";
+    // A system directory that only root can change, wherever the build tree lies (a clone
+    // below /tmp or a home directory would make every script there untrusted).
+    std::string pattern = "/var/lib/kiv-script-test-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) {
       path_ = pattern;
       chmod(path_.c_str(), 0755);

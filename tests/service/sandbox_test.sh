@@ -15,8 +15,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 kiv=$build/bin/kiv
 work=$(mktemp -d)
-# The script must lie where only root can write: the build tree, not /tmp.
-scripts=$(mktemp -d "$build/sandbox-script-XXXXXX")
+# The script must lie where only root can write, wherever the build tree is: not /tmp.
+scripts=$(mktemp -d /var/lib/kiv-sandbox-script-XXXXXX)
 chmod 0755 "$scripts"
 host_pid="" receiver_pid=""
 cleanup() {
@@ -71,6 +71,7 @@ wait_for '[ -e "$work/journal/entries.ready" ]' || fail "the journal stand-in di
     --tmpfs /tmp --tmpfs /home --tmpfs /root --tmpfs /run/user \
     --tmpfs /var/lib --bind "$state" /var/lib/kiv \
     --tmpfs /run/systemd --bind "$work/journal" /run/systemd/journal \
+    --ro-bind "$build" "$build" --ro-bind "$scripts" "$scripts" \
     --unshare-net --unshare-ipc --unshare-uts --die-with-parent \
     --cap-drop ALL --cap-add CAP_NET_BIND_SERVICE \
     --setenv KIV_HOME /var/lib/kiv --setenv KIV_WINDOWS_VERSION 4.0 --setenv INVOCATION_ID 0123456789abcdef0123456789abcdef \
