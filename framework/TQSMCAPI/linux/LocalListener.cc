@@ -91,13 +91,16 @@ void LocalListener::serviceRequests(const Handle& handle) {
   }
 }
 
-// Frees the name: the socket and its file go first, the ownership lock last, so that a new
-// owner never finds our socket file in its way. The answers already given still go out
-// after the close (the socket lingers), and each connection closes behind its answers.
-// ZeroMQ closes the listening descriptor a moment later on its own thread but never removes the file itself, so the removal here
-// cannot hit a socket file that a new owner has made meanwhile.
+// Frees the name. The socket file goes first: from then on a sender that finds its
+// connection closed knows the endpoint is gone ("nobody listening") and never mistakes the
+// close for a transport fault. Existing connections outlive the file, so the answers already
+// given still go out after the close (the socket lingers), and each connection closes behind
+// its answers. The ownership lock goes last, so that a new owner never finds our socket file
+// in its way; ZeroMQ never removes the file itself, so the removal cannot hit a file that a
+// new owner has made.
 void LocalListener::close(const Reply& leftover) {
   State& s = *state_;
+  removeSocketFile(s.paths.socketPath);
   Frames frames, envelope, body;
   while (s.socket && receiveFrames(s.socket.get(), &frames, true)) {
     if (splitEnvelope(std::move(frames), &envelope, &body)) {
@@ -105,7 +108,6 @@ void LocalListener::close(const Reply& leftover) {
     }
   }
   s.socket.reset();
-  removeSocketFile(s.paths.socketPath);
   s.lock.release();
 }
 
