@@ -1,5 +1,6 @@
-// Conversion between UTF-8 and wide (UTF-32) text that never fails on bad input: every
-// invalid sequence becomes U+FFFD and the caller learns that something was replaced.
+// Conversion between UTF-8 and wide text (UTF-32, or UTF-16 on Windows) that never fails on
+// bad input: every invalid sequence becomes U+FFFD and the caller learns that something was
+// replaced.
 #pragma once
 
 #include <cstddef>

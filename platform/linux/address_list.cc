@@ -1,6 +1,6 @@
 // Local address queries: getifaddrs with numeric getnameinfo for both families, and the
 // IPv4-only SIOCGIFCONF list with its size retry.
-#include "platform/address_list.h"
+#include "platform/address_list_system.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -13,31 +13,10 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 namespace kiv::platform {
 namespace {
-
-struct Overrides {
-  std::mutex lock;
-  std::optional<testing::AddressQueryAnswer> adapterAddresses;
-  std::optional<testing::AddressQueryAnswer> ipv4Addresses;
-  std::size_t ipv4BufferSize = 4096;
-};
-
-Overrides& overrides() {
-  static Overrides instance;
-  return instance;
-}
-
-// The chosen answer for a query, if a test has set one.
-std::optional<std::optional<std::vector<std::string>>> overridden(
-    const std::optional<testing::AddressQueryAnswer>& answer) {
-  if (!answer) return std::nullopt;
-  if (answer->failed) return std::optional<std::vector<std::string>>();
-  return std::optional<std::vector<std::string>>(answer->addresses);
-}
 
 // The numeric text of an address. glibc names the zone of a scoped IPv6 address by
 // interface name; the zone here is the interface index, as NI_NUMERICSCOPE gives it
@@ -130,11 +109,7 @@ std::vector<std::string> interfaceAddressTexts(const std::vector<char>& buffer, 
 
 }  // namespace
 
-std::optional<std::vector<std::string>> queryAdapterAddresses() {
-  {
-    std::lock_guard guard(overrides().lock);
-    if (auto answer = overridden(overrides().adapterAddresses)) return *answer;
-  }
+std::optional<std::vector<std::string>> systemAdapterAddresses() {
   ifaddrs* raw = nullptr;
   if (::getifaddrs(&raw) != 0) return std::nullopt;
   std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
@@ -157,13 +132,7 @@ std::optional<std::vector<std::string>> queryAdapterAddresses() {
   return texts;
 }
 
-std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
-  std::size_t initialSize;
-  {
-    std::lock_guard guard(overrides().lock);
-    if (auto answer = overridden(overrides().ipv4Addresses)) return *answer;
-    initialSize = overrides().ipv4BufferSize;
-  }
+std::optional<std::vector<std::string>> systemIPv4AdapterAddresses(std::size_t initialSize) {
   Descriptor socket{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
   if (socket.fd < 0) return std::nullopt;
   // Like the adapter query it stands in for: one call with the starting buffer, and when
@@ -178,20 +147,5 @@ std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
   }
   return std::nullopt;
 }
-
-namespace testing {
-void setAdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
-  std::lock_guard guard(overrides().lock);
-  overrides().adapterAddresses = std::move(answer);
-}
-void setIPv4AdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
-  std::lock_guard guard(overrides().lock);
-  overrides().ipv4Addresses = std::move(answer);
-}
-void setIPv4QueryBufferSize(std::size_t bytes) {
-  std::lock_guard guard(overrides().lock);
-  overrides().ipv4BufferSize = bytes;
-}
-}  // namespace testing
 
 }  // namespace kiv::platform

@@ -1,7 +1,7 @@
 // Local address queries through the IP Helper library, loaded by name for each query:
 // GetAdaptersAddresses for both families with numeric getnameinfo texts, and the older
 // IPv4-only GetAdaptersInfo with its size retry.
-#include "platform/address_list.h"
+#include "platform/address_list_system.h"
 
 #include "platform/win/unique_handle.h"
 
@@ -10,30 +10,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 
 namespace kiv::platform {
 namespace {
-
-struct Overrides {
-  std::mutex lock;
-  std::optional<testing::AddressQueryAnswer> adapterAddresses;
-  std::optional<testing::AddressQueryAnswer> ipv4Addresses;
-  std::size_t ipv4BufferSize = 4096;
-};
-
-Overrides& overrides() {
-  static Overrides instance;
-  return instance;
-}
-
-// The chosen answer for a query, if a test has set one.
-std::optional<std::optional<std::vector<std::string>>> overridden(
-    const std::optional<testing::AddressQueryAnswer>& answer) {
-  if (!answer) return std::nullopt;
-  if (answer->failed) return std::optional<std::vector<std::string>>();
-  return std::optional<std::vector<std::string>>(answer->addresses);
-}
 
 using GetAdaptersAddressesFunction = ULONG(WINAPI*)(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES,
                                                     PULONG);
@@ -109,11 +88,7 @@ std::vector<std::string> ipv4Texts(IP_ADAPTER_INFO* adapters) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> queryAdapterAddresses() {
-  {
-    std::lock_guard guard(overrides().lock);
-    if (auto answer = overridden(overrides().adapterAddresses)) return *answer;
-  }
+std::optional<std::vector<std::string>> systemAdapterAddresses() {
   const win::UniqueLibrary library = loadIpHelper();
   const auto query =
       win::procAddress<GetAdaptersAddressesFunction>(library.get(), "GetAdaptersAddresses");
@@ -132,13 +107,7 @@ std::optional<std::vector<std::string>> queryAdapterAddresses() {
   return unicastTexts(buffer.as<IP_ADAPTER_ADDRESSES>());
 }
 
-std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
-  std::size_t initialSize;
-  {
-    std::lock_guard guard(overrides().lock);
-    if (auto answer = overridden(overrides().ipv4Addresses)) return *answer;
-    initialSize = overrides().ipv4BufferSize;
-  }
+std::optional<std::vector<std::string>> systemIPv4AdapterAddresses(std::size_t initialSize) {
   const win::UniqueLibrary library = loadIpHelper();
   const auto query = win::procAddress<GetAdaptersInfoFunction>(library.get(), "GetAdaptersInfo");
   if (query == nullptr) return std::nullopt;
@@ -153,20 +122,5 @@ std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
   }
   return std::nullopt;
 }
-
-namespace testing {
-void setAdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
-  std::lock_guard guard(overrides().lock);
-  overrides().adapterAddresses = std::move(answer);
-}
-void setIPv4AdapterAddressesAnswer(std::optional<AddressQueryAnswer> answer) {
-  std::lock_guard guard(overrides().lock);
-  overrides().ipv4Addresses = std::move(answer);
-}
-void setIPv4QueryBufferSize(std::size_t bytes) {
-  std::lock_guard guard(overrides().lock);
-  overrides().ipv4BufferSize = bytes;
-}
-}  // namespace testing
 
 }  // namespace kiv::platform

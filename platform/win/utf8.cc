@@ -1,8 +1,6 @@
-// Conversion between UTF-8 and UTF-16 wide text. Valid text goes through the system's
-// converters; text they refuse is converted character by character instead, every broken
-// sequence becoming U+FFFD by the "maximal subpart" practice (one U+FFFD for the longest
-// prefix that could have started a valid character), so every platform replaces alike.
-#include "platform/utf8.h"
+// Valid text goes through Windows' own converters, which refuse anything invalid; the
+// character-by-character conversion replaces what they refuse.
+#include "platform/utf8_system.h"
 
 #include <windows.h>
 
@@ -13,165 +11,35 @@ namespace {
 
 static_assert(sizeof(wchar_t) == 2, "wide text on Windows is UTF-16");
 
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Length of the sequence a lead byte starts, and the allowed range of its second byte
-// (which rules out overlong forms, surrogates and values beyond U+10FFFF).
-struct Lead {
-  int length;
-  unsigned char low;
-  unsigned char high;
-};
-
-Lead leadOf(unsigned char byte) {
-  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
-  if (byte == 0xE0) return {3, 0xA0, 0xBF};
-  if (byte == 0xED) return {3, 0x80, 0x9F};
-  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
-  if (byte == 0xF0) return {4, 0x90, 0xBF};
-  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
-  if (byte == 0xF4) return {4, 0x80, 0x8F};
-  return {0, 0, 0};
-}
-
-void appendUtf16(std::wstring& out, char32_t c) {
-  if (c < 0x10000) {
-    out += static_cast<wchar_t>(c);
-    return;
-  }
-  c -= 0x10000;
-  out += static_cast<wchar_t>(0xD800 + (c >> 10));
-  out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-}
-
-// The system converters take int lengths; longer texts go the character-by-character way.
+// The converters take int lengths; longer texts go the character-by-character way.
 bool fitsInt(std::size_t size) { return size <= static_cast<std::size_t>(INT_MAX); }
 
 }  // namespace
 
-char32_t decodeOne(const char* text, std::size_t size, std::size_t* used, bool* valid) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  *used = 1;
-  *valid = true;
-  if (bytes[0] < 0x80) return bytes[0];
-  const Lead lead = leadOf(bytes[0]);
-  *valid = false;
-  if (lead.length == 0) return kReplacement;
-  char32_t codePoint = bytes[0] & (0xFF >> (lead.length + 1));
-  for (int i = 1; i < lead.length; ++i) {
-    if (static_cast<std::size_t>(i) >= size) return kReplacement;
-    const unsigned char byte = bytes[i];
-    const bool inRange = i == 1 ? (byte >= lead.low && byte <= lead.high) : isContinuation(byte);
-    if (!inRange) return kReplacement;
-    codePoint = (codePoint << 6) | (byte & 0x3F);
-    *used = i + 1;
-  }
-  *valid = true;
-  return codePoint;
-}
-
-char32_t readWide(const wchar_t* text, std::size_t size, std::size_t* used, bool* valid) {
-  const auto unit = static_cast<char32_t>(static_cast<unsigned short>(text[0]));
-  *used = 1;
-  *valid = true;
-  if (unit >= 0xD800 && unit <= 0xDBFF && size > 1) {
-    const auto low = static_cast<char32_t>(static_cast<unsigned short>(text[1]));
-    if (low >= 0xDC00 && low <= 0xDFFF) {
-      *used = 2;
-      return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-    }
-  }
-  if (unit >= 0xD800 && unit <= 0xDFFF) {
-    *valid = false;
-    return kReplacement;
-  }
-  return unit;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-bool toWide(std::string_view utf8, std::wstring& out) {
+bool systemToWide(std::string_view utf8, std::wstring& out) {
   out.clear();
   if (utf8.empty()) return true;
-  if (fitsInt(utf8.size())) {
-    const int size = static_cast<int>(utf8.size());
-    const int needed =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-    if (needed > 0) {
-      out.resize(static_cast<std::size_t>(needed));
-      if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, out.data(),
-                              needed) == needed) {
-        return true;
-      }
-      out.clear();
-    }
-  }
-  out.reserve(utf8.size());
-  bool allValid = true;
-  for (std::size_t at = 0; at < utf8.size();) {
-    std::size_t used = 0;
-    bool valid = true;
-    appendUtf16(out, decodeOne(utf8.data() + at, utf8.size() - at, &used, &valid));
-    allValid = allValid && valid;
-    at += used;
-  }
-  return allValid;
+  if (!fitsInt(utf8.size())) return false;
+  const int size = static_cast<int>(utf8.size());
+  const int needed =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+  if (needed <= 0) return false;
+  out.resize(static_cast<std::size_t>(needed));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, out.data(),
+                             needed) == needed;
 }
 
-bool toUtf8(std::wstring_view wide, std::string& out) {
+bool systemToUtf8(std::wstring_view wide, std::string& out) {
   out.clear();
   if (wide.empty()) return true;
-  if (fitsInt(wide.size())) {
-    const int size = static_cast<int>(wide.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size,
-                                           nullptr, 0, nullptr, nullptr);
-    if (needed > 0) {
-      out.resize(static_cast<std::size_t>(needed));
-      if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, out.data(),
-                              needed, nullptr, nullptr) == needed) {
-        return true;
-      }
-      out.clear();
-    }
-  }
-  out.reserve(wide.size());
-  bool allValid = true;
-  for (std::size_t at = 0; at < wide.size();) {
-    std::size_t used = 0;
-    bool valid = true;
-    appendUtf8(out, readWide(wide.data() + at, wide.size() - at, &used, &valid));
-    allValid = allValid && valid;
-    at += used;
-  }
-  return allValid;
-}
-
-std::wstring widen(std::string_view utf8) {
-  std::wstring out;
-  toWide(utf8, out);
-  return out;
-}
-
-std::string narrow(std::wstring_view wide) {
-  std::string out;
-  toUtf8(wide, out);
-  return out;
+  if (!fitsInt(wide.size())) return false;
+  const int size = static_cast<int>(wide.size());
+  const int needed = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size,
+                                         nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return false;
+  out.resize(static_cast<std::size_t>(needed));
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, out.data(),
+                             needed, nullptr, nullptr) == needed;
 }
 
 }  // namespace kiv::utf
