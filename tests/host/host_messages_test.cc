@@ -47,7 +47,7 @@ TEST_F(HostTest, HostEventsFromAnotherMachineAreRefusedAndNotDelivered) {
   }
   // The same from this machine is delivered.
   std::string output;
-  EXPECT_EQ(runKiv("send host-event 15 1 4", &output), 0) << output;
+  EXPECT_EQ(runKiv({"send", "host-event", "15", "1", "4"}, &output), 0) << output;
   ASSERT_TRUE(kivtest::waitFor([&] { return printed("{\"code\":13,\"s1\":\"4\",\"s2\":\"\",\"s3\":\"\"}"); }));
   EXPECT_EQ(stopHost(), 0);
 
@@ -57,18 +57,21 @@ TEST_F(HostTest, HostEventsFromAnotherMachineAreRefusedAndNotDelivered) {
   EXPECT_EQ(kivtest::countTrace("refused a message from another machine on bus endpoint \"tqHost\""), 3);
 }
 
+#ifndef _WIN32
 // On Windows 2000 a logon waits up to 20 s for its session's user; a sender that uses the
 // default time gets the answer instead of giving up on a message that is then handled.
+// (The version is set through KIV_WINDOWS_VERSION, which only the Linux build reads.)
 TEST_F(HostTest, LogonThatWaitsForItsUserIsAnsweredWithinTheDefaultTime) {
   ScopedSetting version("KIV_WINDOWS_VERSION", "5.0");
   startHost({"--json"});
   std::string output;
-  EXPECT_EQ(runKiv("send logon --user alice --domain CORP --session 4242", &output), 0) << output;
+  EXPECT_EQ(runKiv({"send", "logon", "--user", "alice", "--domain", "CORP", "--session", "4242"}, &output), 0) << output;
   EXPECT_TRUE(printed("{\"code\":2,\"s1\":\"CORP\\\\alice\",\"s2\":\".|CORP|alice\",\"s3\":\"CORP|alice\"}"))
       << kivtest::readFile(out());
   EXPECT_TRUE(printed("{\"code\":8,\"s1\":\"4242\",\"s2\":\"\",\"s3\":\"\"}"));
   EXPECT_EQ(stopHost(), 0);
 }
+#endif
 
 }  // namespace
 }  // namespace hosttest

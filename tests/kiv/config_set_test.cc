@@ -38,31 +38,31 @@ Stored stored(const wchar_t* section, const wchar_t* key) {
 // directory "00000001" must not become "1".
 TEST(KivConfigSet, TextThatLooksLikeANumberIsKeptAsGiven) {
   std::string out;
-  ASSERT_EQ(kiv("config set configset/units/u homedirectory 00000010", &out), 0) << out;
-  ASSERT_EQ(kiv("config get configset/units/u homedirectory", &out), 0);
+  ASSERT_EQ(kiv({"config", "set", "configset/units/u", "homedirectory", "00000010"}, &out), 0) << out;
+  ASSERT_EQ(kiv({"config", "get", "configset/units/u", "homedirectory"}, &out), 0);
   EXPECT_EQ(out, "00000010\n");
   for (const char* value : {"10", "-7", "0x10"}) {
-    ASSERT_EQ(kiv(std::string("config set configset k ") + value, &out), 0) << out;
-    ASSERT_EQ(kiv("config get configset k", &out), 0);
+    ASSERT_EQ(kiv({"config", "set", "configset", "k", value}, &out), 0) << out;
+    ASSERT_EQ(kiv({"config", "get", "configset", "k"}, &out), 0);
     EXPECT_EQ(out, std::string(value) + "\n");
     EXPECT_FALSE(stored(L"configset", L"k").isNumber) << value;
   }
-  EXPECT_EQ(kiv("config set configset k 10 --string", &out), 0) << out;
+  EXPECT_EQ(kiv({"config", "set", "configset", "k", "10", "--string"}, &out), 0) << out;
   EXPECT_FALSE(stored(L"configset", L"k").isNumber);
 }
 
 TEST(KivConfigSet, NumberOnlyWhenAskedFor) {
   std::string out;
-  ASSERT_EQ(kiv("config set numbers n 0x10 --number", &out), 0) << out;
+  ASSERT_EQ(kiv({"config", "set", "numbers", "n", "0x10", "--number"}, &out), 0) << out;
   EXPECT_EQ(stored(L"numbers", L"n").text, L"16");
   EXPECT_TRUE(stored(L"numbers", L"n").isNumber);
-  ASSERT_EQ(kiv("config set numbers n 0xffffffff --number", &out), 0) << out;
+  ASSERT_EQ(kiv({"config", "set", "numbers", "n", "0xffffffff", "--number"}, &out), 0) << out;
   EXPECT_EQ(stored(L"numbers", L"n").text, L"-1");
 
-  EXPECT_EQ(kiv("config set numbers n 00000001x --number", &out), 2);
+  EXPECT_EQ(kiv({"config", "set", "numbers", "n", "00000001x", "--number"}, &out), 2);
   EXPECT_NE(out.find("VALUE"), std::string::npos) << out;
-  EXPECT_EQ(kiv("config set numbers n 4294967296 --number", &out), 2);
-  EXPECT_EQ(kiv("config set numbers n 1 --number --string", &out), 2);
+  EXPECT_EQ(kiv({"config", "set", "numbers", "n", "4294967296", "--number"}, &out), 2);
+  EXPECT_EQ(kiv({"config", "set", "numbers", "n", "1", "--number", "--string"}, &out), 2);
   EXPECT_EQ(stored(L"numbers", L"n").text, L"-1");  // nothing written by the refused ones
 }
 

@@ -3,74 +3,67 @@
 // killed and reaped, so no test leaves a process behind.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/kiv_test.h"
-
-extern char** environ;
-
 namespace kivtest {
+
+// A pipe that a child takes as its standard output and the test reads line by line.
+class OutputPipe {
+ public:
+  OutputPipe();
+  ~OutputPipe();
+  OutputPipe(const OutputPipe&) = delete;
+  OutputPipe& operator=(const OutputPipe&) = delete;
+
+  bool isOpen() const { return readEnd_ != -1 && writeEnd_ != -1; }
+  // Reads one line, its end included; false when the writers closed the pipe first.
+  bool readLine(std::string* line);
+  // The test's copy of the write end, once a child holds its own.
+  void closeWriteEnd();
+  // As a reader that goes away does: later writes into the pipe fail.
+  void closeReadEnd();
+
+ private:
+  friend class ChildProcess;
+  // A descriptor on Linux, a handle on Windows; -1 for none.
+  intptr_t readEnd_ = -1;
+  intptr_t writeEnd_ = -1;
+};
 
 class ChildProcess {
  public:
-  // Standard output goes to `stdoutFd` when it is given, else to the file `outPath`.
+  // Standard output goes to `stdoutPipe` when it is given, else to the file `outPath`.
   ChildProcess(const std::vector<std::string>& argv, const std::string& outPath,
-               const std::string& errPath, int stdoutFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) {
-      posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~ChildProcess() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+               const std::string& errPath, OutputPipe* stdoutPipe = nullptr);
+  ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
-  void signal(int number) { kill(pid_, number); }
+  bool started() const;
+  int pid() const;
 
+  // Asks the child to stop the way an operator does: SIGTERM on Linux; on Windows Ctrl+C,
+  // sent to the child's own process group on the console it shares with the test.
+  void requestStop();
+
+#ifndef _WIN32
+  void signal(int number);
   // Stops the child (SIGSTOP) and answers once it is stopped.
-  bool stop() {
-    kill(pid_, SIGSTOP);
-    int status = 0;
-    return waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
-  }
+  bool stop();
+#endif
 
   // Waits for the exit; the exit code, or -1 when it did not end in time or ended by a signal.
-  int exitCode(std::chrono::milliseconds timeout = std::chrono::seconds(90)) {
-    const bool ended = waitFor([&] {
-      if (!exited_) exited_ = waitpid(pid_, &status_, WNOHANG) == pid_;
-      return exited_;
-    }, timeout);
-    if (!ended || !WIFEXITED(status_)) return -1;
-    return WEXITSTATUS(status_);
-  }
+  int exitCode(std::chrono::milliseconds timeout = std::chrono::seconds(90));
 
  private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool exited_ = false;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace kivtest

@@ -13,5 +13,7 @@ void prepareTestProcess();
 std::string makeTemporaryDirectory(std::string* error);
 // Sets a variable of this process's environment; `overwrite` false keeps a value already set.
 void setEnvironment(const char* name, const char* value, bool overwrite);
+// Removes a variable from this process's environment.
+void unsetEnvironment(const char* name);
 
 }  // namespace kivtest

@@ -2,12 +2,17 @@
 
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace kiv::tool {
 
+// Always UTF-8, never the narrow system code page: on Windows that is the ANSI code page,
+// which would print "café" as a byte no UTF-8 reader accepts and anything it cannot show
+// as '?'.
 std::string utf8(const TQStringW& text) {
-  TQStringA narrow;
-  narrow.assign_unicode(text.c_str(), text.length());
-  return narrow.str();
+  std::string out;
+  utf::toUtf8(std::wstring_view(text.c_str(), text.length()), out);
+  return out;
 }
 
 std::string quoted(const std::string& text) {

@@ -26,6 +26,8 @@ void setEnvironment(const char* name, const char* value, bool overwrite) {
   setenv(name, value, overwrite ? 1 : 0);
 }
 
+void unsetEnvironment(const char* name) { unsetenv(name); }
+
 int run(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;

@@ -42,6 +42,9 @@ void setEnvironment(const char* name, const char* value, bool overwrite) {
   _putenv_s(name, value);
 }
 
+// An empty value removes the variable, from the environment that children inherit too.
+void unsetEnvironment(const char* name) { _putenv_s(name, ""); }
+
 int run(const std::string& command, std::string* output) {
   FILE* pipe = _wpopen(kiv::utf::widen(command).c_str(), L"rb");
   if (pipe == nullptr) return -1;

@@ -36,8 +36,12 @@ BOOL WINAPI onControl(DWORD type) {
 
 }  // namespace
 
+// A process started in a process group of its own (as a supervisor starts the host, to be
+// able to stop it alone) inherits Ctrl+C switched off; the host says it stops on Ctrl+C, so
+// it switches it back on.
 void catchStopRequests() {
   stopRequested();
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(&onControl, TRUE);
 }
 

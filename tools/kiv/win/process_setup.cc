@@ -1,6 +1,11 @@
 // The narrow argv of a Windows program is in the ANSI code page and loses what that cannot
 // show, so the arguments are taken from the wide command line instead. The socket library
 // is started for the whole process: the module expects its host to have done so.
+//
+// A wide argument need not be valid UTF-16. A lone surrogate is kept as the three bytes
+// that would encode its code point, which no UTF-8 decoder accepts: replacing it with
+// U+FFFD instead would make different arguments equal ("bad" + U+D800 and "bad" + U+DC00
+// naming one unit), where keeping it lets the command refuse the argument.
 #include "tools/kiv/process_setup.h"
 
 #include <winsock2.h>
@@ -10,6 +15,30 @@
 #include "platform/utf8.h"
 
 namespace kiv::tool {
+namespace {
+
+std::string argumentText(std::wstring_view wide) {
+  std::string text;
+  if (utf::toUtf8(wide, text)) return text;
+  text.clear();
+  for (std::size_t at = 0; at < wide.size();) {
+    std::size_t used = 0;
+    bool valid = true;
+    const char32_t character = utf::readWide(wide.data() + at, wide.size() - at, &used, &valid);
+    const auto unit = static_cast<unsigned short>(wide[at]);
+    if (valid || unit < 0xD800 || unit > 0xDFFF) {
+      utf::appendUtf8(text, character);
+    } else {
+      text += static_cast<char>(0xE0 | (unit >> 12));
+      text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+    at += used;
+  }
+  return text;
+}
+
+}  // namespace
 
 std::vector<std::string> prepareProcess(int argc, char** argv) {
   WSADATA data;
@@ -20,7 +49,7 @@ std::vector<std::string> prepareProcess(int argc, char** argv) {
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return {argv, argv + argc};
   std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(utf::narrow(wide[i]));
+  for (int i = 0; i < count; ++i) arguments.push_back(argumentText(wide[i]));
   LocalFree(wide);
   return arguments;
 }
