@@ -6,10 +6,13 @@
 #endif
 
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "TQOSServices.h"
 #include "notifier/NotifierTest.h"
 #include "tqNotify/notifier/ProcessState.h"
 
@@ -173,6 +176,45 @@ TEST_F(ShutdownTest, LogonWaitingForItsUserDuringShutdown) {
   shutdown();
   logon.join();
   EXPECT_EQ(sink_.codes(), (std::vector<int>{2, 8, 1}));
+}
+
+// Every thread that took one of the notifier's locks is remembered until it ends, so that a
+// lock its thread left held can be given to the next taker. Many short threads ending while
+// others allocate must leave no damage behind: the lock still works, and nothing crashed
+// when the threads ended.
+TEST(ThreadEndTest, ManyShortThreadsThatTookALockEndCleanly) {
+  TQptr<TQOSThreadControl> threads;
+  ASSERT_TRUE(threads.CreateInstance(L"tqOSServices", "TQOSThreadControl"));
+  TQptr<ITQOSLock> lock;
+  ASSERT_TRUE(threads->createLock(lock.fill()));
+  std::atomic<bool> churning{true};
+  std::vector<std::thread> churners;
+  for (int i = 0; i < 2; ++i) {
+    churners.emplace_back([&] {
+      // Small blocks, freed and taken again at once, filled with a pattern that no valid
+      // pointer holds.
+      std::vector<std::unique_ptr<char[]>> blocks(256);
+      for (unsigned n = 0; churning; ++n) {
+        auto& block = blocks[n % blocks.size()];
+        block = std::make_unique<char[]>(8 + n % 56);
+        std::memset(block.get(), 0xA5, 8 + n % 56);
+      }
+    });
+  }
+  for (int round = 0; round < 50; ++round) {
+    std::vector<std::thread> shortLived;
+    for (int i = 0; i < 8; ++i) {
+      shortLived.emplace_back([&] {
+        EXPECT_EQ(lock->lock(), 0);
+        EXPECT_EQ(lock->unlock(), 0);
+      });
+    }
+    for (auto& thread : shortLived) thread.join();
+  }
+  churning = false;
+  for (auto& thread : churners) thread.join();
+  EXPECT_EQ(lock->tryLock(0), 0);
+  lock->unlock();
 }
 
 }  // namespace
