@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fork_guard.h"
+#include "platform/thread_storage.h"
 
 namespace kiv::platform {
 namespace {
@@ -45,12 +46,10 @@ struct ThreadList {
   std::vector<ThreadOwned*> objects;
 };
 
-thread_local ThreadList ownList;
-
 }  // namespace
 
 void callWhenThreadEnds(ThreadOwned* object) {
-  ThreadList& list = ownList;  // made before the guard is taken: its constructor takes it
+  ThreadList& list = perThread<ThreadList>();  // made before the guard is taken: its constructor takes it
   std::lock_guard held(registry().guard);
   if (std::find(list.objects.begin(), list.objects.end(), object) == list.objects.end()) {
     list.objects.push_back(object);

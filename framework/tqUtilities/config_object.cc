@@ -10,8 +10,10 @@
 // found" and nothing is read or written.
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "ITQConfig.h"
+#include "framework/tqUtilities/code_page.h"
 #include "framework/tqUtilities/config_section.h"
 #include "framework/tqUtilities/config_store.h"
 #include "framework/tqUtilities/config_text.h"
@@ -103,11 +105,20 @@ class ConfigObject final : public ITQConfig {
     return readStringW(value, buffer, size);
   }
 
+  // Narrow text, names and value alike, is in the system's code page (UTF-8 on Linux, the
+  // ANSI code page on Windows); the store keeps UTF-8.
   int getStringA(const char* section, const char* key, char* buffer, uint32_t* size, int) override {
     if (section == nullptr || key == nullptr) return kTQConfigNotFound;
-    const std::wstring wideSection = toWide(section), wideKey = toWide(key);
+    std::wstring wideSection, wideKey;
+    kiv::codepage::toWide(section, wideSection);
+    kiv::codepage::toWide(key, wideKey);
     ValueView value;
     if (const int rc = find(wideSection.c_str(), wideKey.c_str(), size, &value); rc != 0) return rc;
+    std::string narrow;
+    if (!value.isNumber) {
+      kiv::codepage::toNarrow(toWide(value.text), narrow);
+      value.text = narrow;
+    }
     return readStringA(value, buffer, size);
   }
 

@@ -2,6 +2,7 @@
 #include "framework/tqUtilities/config_section.h"
 
 #include "framework/tqUtilities/config_text.h"
+#include "platform/thread_storage.h"
 
 namespace kiv::config {
 
@@ -24,7 +25,7 @@ void SectionValues::add(std::string_view foldedKey, const ValueView& value) {
 
 bool SectionValues::find(std::wstring_view key, ValueView* value) const {
   // Folded per thread into one buffer: lookups are many and names are short.
-  thread_local std::string folded;
+  std::string& folded = kiv::platform::perThread<std::string>();
   foldUtf8Into(key, folded);
   const std::string_view pool(pool_);
   for (const Entry& entry : entries_) {

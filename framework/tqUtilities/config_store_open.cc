@@ -8,6 +8,7 @@
 #include "framework/tqUtilities/process_id.h"
 #include "platform/file_util.h"
 #include "platform/home.h"
+#include "platform/thread_storage.h"
 
 namespace kiv::config {
 namespace {
@@ -131,7 +132,7 @@ ConfigStore::~ConfigStore() {
 }
 
 ConfigStore* ConfigStore::forThisThread() {
-  thread_local std::unique_ptr<ConfigStore> store;
+  std::unique_ptr<ConfigStore>& store = kiv::platform::perThread<std::unique_ptr<ConfigStore>>();
   // A connection inherited through fork belongs to the parent: using or closing it here
   // could disturb the parent's locks, so the child leaves it alone and opens its own.
   if (store != nullptr && store->owner_ != processId()) (void)store.release();

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
+#include <cwchar>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "TQSMCAPI.h"
 #include "notifier/RecordingSink.h"
@@ -14,20 +16,57 @@
 #include "platform/registry.h"
 #include "platform/version.h"
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqNotify/notifier/ProcessState.h"
 #include "tqNotify/tqNotify.h"
 
 namespace notifiertest {
 
-inline void setRegistryString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  namespace reg = kiv::platform;
-  reg::HKEY handle = nullptr;
-  ASSERT_EQ(reg::RegCreateKeyExW(reg::kHKeyLocalMachine, key, reg::kKeyAllAccess, &handle), 0);
-  const auto bytes = static_cast<uint32_t>((value.size() + 1) * sizeof(wchar_t));
-  ASSERT_EQ(reg::RegSetValueExW(handle, name, reg::kRegSz, value.c_str(), bytes), 0);
-  reg::RegCloseKey(handle);
-}
+namespace reg = kiv::platform;
+
+// A string value of HKLM written for one test and put back as it was when the test ends:
+// on Windows every test program of a run shares the system's registry.
+class RegistryStringChange {
+ public:
+  RegistryStringChange(const wchar_t* key, const wchar_t* name, const std::wstring& value)
+      : key_(key), name_(name) {
+    previous_ = read();
+    write(value);
+  }
+  ~RegistryStringChange() {
+    if (previous_) {
+      write(*previous_);
+    } else if (reg::RegOpenKeyW(reg::kHKeyLocalMachine, key_.c_str(), &handle_) == 0) {
+      reg::RegDeleteValueW(handle_, name_.c_str());
+      reg::RegCloseKey(handle_);
+    }
+  }
+  RegistryStringChange(const RegistryStringChange&) = delete;
+  RegistryStringChange& operator=(const RegistryStringChange&) = delete;
+
+ private:
+  std::optional<std::wstring> read() {
+    if (reg::RegOpenKeyW(reg::kHKeyLocalMachine, key_.c_str(), &handle_) != 0) return std::nullopt;
+    std::wstring data(1024, L'\0');
+    uint32_t size = static_cast<uint32_t>(data.size() * sizeof(wchar_t));
+    const long result = reg::RegQueryValueExW(handle_, name_.c_str(), nullptr, data.data(), &size);
+    reg::RegCloseKey(handle_);
+    if (result != 0) return std::nullopt;
+    data.resize(std::wcslen(data.c_str()));
+    return data;
+  }
+  void write(const std::wstring& value) {
+    ASSERT_EQ(reg::RegCreateKeyExW(reg::kHKeyLocalMachine, key_.c_str(), reg::kKeyAllAccess, &handle_), 0);
+    const auto bytes = static_cast<uint32_t>((value.size() + 1) * sizeof(wchar_t));
+    ASSERT_EQ(reg::RegSetValueExW(handle_, name_.c_str(), reg::kRegSz, value.c_str(), bytes), 0);
+    reg::RegCloseKey(handle_);
+  }
+
+  std::wstring key_, name_;
+  std::optional<std::wstring> previous_;
+  reg::HKEY handle_ = nullptr;
+};
 
 // Sends one message to the notifier's endpoint and answers the callback's status.
 inline uint32_t sendToNotifier(const std::string& text) {
@@ -50,22 +89,32 @@ class NotifierTest : public ::testing::Test {
   void TearDown() override {
     if (notifier_ != nullptr) stop();
     if (shell_) {
-      ::kill(shell_->pid(), SIGKILL);
+      kivtest::killProcess(shell_->pid());
       shell_->wait(kiv::platform::kInfinite);
     }
     kiv::platform::testing::setWindowsVersion(nullptr);
+    while (!registryChanges_.empty()) registryChanges_.pop_back();
   }
 
   // On older versions the shell watcher runs and reports a logoff when no shell process
   // is found; a process that runs for the whole test stands in for the shell.
   void keepShellRunning() {
+#ifdef _WIN32
+    const std::string program = kivtest::binDir() + "/kivtestshell.exe";
+    shell_ = kiv::platform::Process::startHidden(std::wstring(program.begin(), program.end()));
+    const wchar_t* name = L"kivtestshell.exe";
+#else
     shell_ = kiv::platform::Process::startHidden(L"exec sleep 1000");
+    const wchar_t* name = L"sleep";
+#endif
     ASSERT_TRUE(shell_);
-    setRegistryString(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", L"Shell", L"sleep");
+    registryChanges_.push_back(std::make_unique<RegistryStringChange>(
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", L"Shell", name));
   }
   // On Windows 2000 an installed logon library means no shell watching.
   void markWinLogonLibraryInstalled() {
-    setRegistryString(L"SOFTWARE\\Veltrana\\Orvex DLOX\\Agent", L"WinLogonDLLInstalled", L"1");
+    registryChanges_.push_back(std::make_unique<RegistryStringChange>(
+        L"SOFTWARE\\Veltrana\\Orvex DLOX\\Agent", L"WinLogonDLLInstalled", L"1"));
   }
 
   void create(const char* version) {
@@ -109,6 +158,7 @@ class NotifierTest : public ::testing::Test {
   HTQMODULE module_ = nullptr;
   bool shutDown_ = false;
   std::unique_ptr<kiv::platform::Process> shell_;
+  std::vector<std::unique_ptr<RegistryStringChange>> registryChanges_;
 };
 
 }  // namespace notifiertest

@@ -1,6 +1,10 @@
 // The module's entry points and the plug-in object's frame: creation by interface name and
 // version, version information, initialisation, reference counting and the fixed entries.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include "notifier/NotifierTest.h"
 #include "tqNotify/ModuleState.h"
@@ -12,6 +16,15 @@ namespace {
 // The module traces its initialisation and takes the factory's debug flag only on the first
 // load in a process, so the tests that check either run in a process of their own.
 using kivtest::ranInOwnProcess;
+
+// The module's file name as the loader names it, and a handle of another module.
+#ifdef _WIN32
+#define MODULE_FILE "tqNotify.dll"
+HTQMODULE otherModule() { return GetModuleHandleW(nullptr); }
+#else
+#define MODULE_FILE "libtqNotify.so"
+HTQMODULE otherModule() { return dlopen(nullptr, RTLD_NOW); }
+#endif
 
 class FrameTest : public ::testing::Test {
  protected:
@@ -56,12 +69,11 @@ TEST_F(FrameTest, SecondInitKeepsTheFirstHandleAndFileName) {
   if (ranInOwnProcess()) return;
   const auto& state = tqnotify::moduleState();
   EXPECT_EQ(state.libraryHandle, module_);
-  EXPECT_STREQ(state.moduleFileName, L"libtqNotify.so");
+  EXPECT_STREQ(state.moduleFileName, L"" MODULE_FILE);
   EXPECT_TRUE(kivtest::traced("ITQImpl::Init: hLib: 0x"));
-  void* other = dlopen(nullptr, RTLD_NOW);
-  EXPECT_EQ(TQInit(other), 1);
+  EXPECT_EQ(TQInit(otherModule()), 1);
   EXPECT_EQ(state.libraryHandle, module_);
-  EXPECT_STREQ(state.moduleFileName, L"libtqNotify.so");
+  EXPECT_STREQ(state.moduleFileName, L"" MODULE_FILE);
   EXPECT_EQ(TQInit(nullptr), 0);
   EXPECT_EQ(state.libraryHandle, module_);
 }
@@ -80,7 +92,7 @@ TEST_F(FrameTest, LastReleaseDestroysTheObjectAndCountsTheInstanceDown) {
 // With the factory's debug flag set at initialisation, reference counting is traced.
 TEST(FrameDebugTest, ReferenceCountingIsTracedWhenDebugIsOn) {
   if (ranInOwnProcess()) return;
-  setenv("KIV_DEBUG", "1", 1);
+  kivtest::setEnvironment("KIV_DEBUG", "1", true);
   HTQMODULE module = TQFactory_LoadExW(L"tqNotify", 1);
   ASSERT_NE(module, nullptr);
   ITQImpl* object = TQCreateInstance("ITQPlugin", 2);
@@ -88,10 +100,10 @@ TEST(FrameDebugTest, ReferenceCountingIsTracedWhenDebugIsOn) {
   object->AddRef();
   object->Release();
   object->Release();
-  EXPECT_EQ(kivtest::countTrace("ITQImpl::CreateInstance: libtqNotify.so instCount: 1"), 1);
-  EXPECT_EQ(kivtest::countTrace("ITQImpl::AddRef: libtqNotify.so: ptr: 0x"), 2);
-  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: libtqNotify.so ptr: 0x"), 2);
-  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: libtqNotify.so: deleting instance ptr: 0x"), 1);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::CreateInstance: " MODULE_FILE " instCount: 1"), 1);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::AddRef: " MODULE_FILE ": ptr: 0x"), 2);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: " MODULE_FILE " ptr: 0x"), 2);
+  EXPECT_EQ(kivtest::countTrace("ITQImpl::Release: " MODULE_FILE ": deleting instance ptr: 0x"), 1);
   TQFactory_Unload(module);
 }
 
@@ -121,7 +133,7 @@ TEST_F(FrameTest, ShutdownEntriesReportCodeOneEvenWithoutStartUp) {
 }
 
 TEST(UserUnitNamesTest, DomainOfThisComputerBecomesADot) {
-  setenv("KIV_COMPUTER_NAME", "PC1", 1);
+  kivtest::setEnvironment("KIV_COMPUTER_NAME", "PC1", true);
   auto local = tqnotify::unitNamesFor(L"pc1", L"alice");
   EXPECT_EQ(local.userUnit, L".|alice");
   EXPECT_EQ(local.computerUserUnit, L".|.|alice");

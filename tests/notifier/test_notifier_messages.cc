@@ -35,18 +35,18 @@ TEST_F(MessageTest, DockedAndUndockedReportDeviceValues) {
 TEST_F(MessageTest, LogonOnNt4WritesBothUnitsAndReportsLogonThenSession) {
   struct ScriptedTerminalServices {
     explicit ScriptedTerminalServices(const std::string& queries) {
-      setenv("KIV_MODULE_PATH", KIV_FAKE_OSSERVICES_DIR, 1);
-      setenv("KIV_FAKE_QUERY_LOG", queries.c_str(), 1);
+      kivtest::setEnvironment("KIV_MODULE_PATH", KIV_FAKE_OSSERVICES_DIR, true);
+      kivtest::setEnvironment("KIV_FAKE_QUERY_LOG", queries.c_str(), true);
     }
     ~ScriptedTerminalServices() {
-      unsetenv("KIV_MODULE_PATH");
-      unsetenv("KIV_FAKE_QUERY_LOG");
+      kivtest::unsetEnvironment("KIV_MODULE_PATH");
+      kivtest::unsetEnvironment("KIV_FAKE_QUERY_LOG");
     }
   };
   const std::string queries = kivtest::home() + "/queries";
   ScriptedTerminalServices scripted(queries);
   keepShellRunning();
-  setenv("KIV_COMPUTER_NAME", "PC1", 1);
+  kivtest::setEnvironment("KIV_COMPUTER_NAME", "PC1", true);
   start("4.0");
   const std::string logon = logonMessage("Logon", "alice", "CORP", "3");
   uint32_t status = 0xFFFFFFFF;
@@ -167,6 +167,17 @@ TEST_F(MessageTest, RemoteMessageIsIgnoredWithItsTrace) {
   // The same message from this machine is handled.
   EXPECT_EQ(sendToNotifier(text), kSmTaken);
   EXPECT_EQ(sink_.codes(), std::vector<int>{6});
+}
+
+// Names beyond ASCII, and beyond any one narrow code page, arrive as they were sent.
+TEST_F(MessageTest, NamesInAnyScriptArriveIntact) {
+  markWinLogonLibraryInstalled();
+  start("5.0");
+  EXPECT_EQ(sendToNotifier(logonMessage("Logoff", "j\u00f6rg", "\u041c\u041e\u0421\u041a\u0412\u0410", "2")), kSmTaken);
+  ASSERT_TRUE(waitForEvents(2));
+  const std::wstring domain = L"\u041c\u041e\u0421\u041a\u0412\u0410";
+  EXPECT_EQ(sink_.events()[0],
+            (Event{3, domain + L"\\j\u00f6rg", L".|" + domain + L"|j\u00f6rg", domain + L"|j\u00f6rg"}));
 }
 
 // Bad input of every kind is traced or dropped; the notifier keeps working afterwards.

@@ -10,10 +10,10 @@ namespace {
 class SessionTest : public NotifierTest {
  protected:
   void SetUp() override {
-    setenv("KIV_MODULE_PATH", KIV_FAKE_OSSERVICES_DIR, 1);
-    setenv("KIV_COMPUTER_NAME", "PC1", 1);
+    kivtest::setEnvironment("KIV_MODULE_PATH", KIV_FAKE_OSSERVICES_DIR, true);
+    kivtest::setEnvironment("KIV_COMPUTER_NAME", "PC1", true);
     script_ = kivtest::home() + "/sessions.txt";
-    setenv("KIV_FAKE_SESSIONS", script_.c_str(), 1);
+    kivtest::setEnvironment("KIV_FAKE_SESSIONS", script_.c_str(), true);
     sessions("");
   }
 

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/system_info.h"
 #include "platform/version.h"
 #include "support/kiv_test.h"
 #include "tqNotify/tqNotify.h"
+#include "tqUtilities.h"
 
 using namespace kiv::platform;
 namespace hooks = kiv::platform::testing;
@@ -83,10 +85,19 @@ void deleteValue(const wchar_t* path, const wchar_t* name) {
   RegCloseKey(key);
 }
 
-// The companion programs live beside libtqNotify.so.
+// The companion programs live beside the module (libtqNotify.so, tqNotify.dll), named the
+// way the system names the module's own file.
 std::wstring besideModule(const char* file) {
+#ifdef _WIN32
+  const HTQMODULE module = TQFactory_LoadExW(L"tqNotify", 1);
+  std::wstring path = moduleFileName(module);
+  TQFactory_Unload(module);
+  path.erase(path.find_last_of(L"\\") + 1);
+  return path + std::wstring(file, file + std::strlen(file));
+#else
   const std::string path = kivtest::libDir() + "/" + file;
   return std::wstring(path.begin(), path.end());
+#endif
 }
 
 void expectRunValue() {
@@ -120,16 +131,19 @@ const std::wstring kNotifyChild = std::wstring(kNotifyKey) + L"\\Child";
 class Registration : public ::testing::Test {
  protected:
   // Every test starts from a registry without the keys these tests write, since all tests
-  // of the program share one registry.
-  void SetUp() override {
+  // of the program share one registry (on Windows, every program of the run), and leaves
+  // none of them behind.
+  void SetUp() override { removeKeys(); }
+  void TearDown() override {
+    hooks::failValueWrites(nullptr);
+    hooks::setWindowsVersion(nullptr);
+    removeKeys();
+  }
+  static void removeKeys() {
     for (const wchar_t* key : {kNotifyChild.c_str(), kNotifyKey, kAgentChild.c_str(), kAgentKey, kRunKey}) {
       deleteKey(key);
       ASSERT_FALSE(keyExists(key));
     }
-  }
-  void TearDown() override {
-    hooks::failValueWrites(nullptr);
-    hooks::setWindowsVersion(nullptr);
   }
 };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 
 namespace unitstest {
 
@@ -41,6 +42,14 @@ UnitInfoW unit(const wchar_t* name, const wchar_t* type) {
   record.name = name;
   if (type) record.unittype = type;
   return record;
+}
+
+std::string program(const std::string& name) {
+#ifdef _WIN32
+  return std::filesystem::path(kivtest::ownProgramPath()).parent_path().string() + "\\" + name + ".exe";
+#else
+  return kivtest::binDir() + "/" + name;
+#endif
 }
 
 std::string narrow(const TQStringW& text) {

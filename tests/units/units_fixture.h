@@ -31,6 +31,9 @@ class UnitsTest : public ::testing::Test {
 };
 
 UnitInfoW unit(const wchar_t* name, const wchar_t* type = nullptr);
+// The whole path of a program built beside the test programs ("kiv", "units_helper"), in
+// the form the system's command interpreter takes.
+std::string program(const std::string& name);
 std::string narrow(const TQStringW& text);
 
 }  // namespace unitstest

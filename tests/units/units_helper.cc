@@ -3,12 +3,12 @@
 //   units_helper hold FILE         takes the units lock, creates FILE and waits to be killed
 //   units_helper lock              takes and gives back the units lock; exits with the result
 //   units_helper path              prints the units directory
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "tqNotify/framework/TQptr.h"
 #include "tqNotify/tqNotify.h"
@@ -41,7 +41,7 @@ int holdLock(const char* file) {
   int locked = lockUnitsDB(mutex.fill());
   if (locked != 0) return locked;
   if (FILE* marker = std::fopen(file, "w")) std::fclose(marker);
-  for (;;) pause();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 int lockOnce() {

@@ -2,19 +2,21 @@
 // of the same names make each unit once, an adder killed in the middle of an add leaves
 // nothing half-made that reads would take for a unit, a killed holder does not block the
 // next taker, and the lock reports a missing component.
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+#include "platform/utf8.h"
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 #include "units_fixture.h"
 
 namespace unitstest {
@@ -22,17 +24,82 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string helper() { return kivtest::binDir() + "/units_helper"; }
+std::string helper() { return program("units_helper"); }
+
+// A units_helper process, killed and waited for when the test leaves, whatever happened.
+class Helper {
+ public:
+  explicit Helper(const std::string& arguments) {
+#ifdef _WIN32
+    const std::string line = helper() + " " + arguments;
+#else
+    const std::string line = "exec " + helper() + " " + arguments;  // the helper is the process
+#endif
+    process_ = kiv::platform::Process::startHidden(kiv::utf::widen(line));
+    EXPECT_TRUE(process_) << line;
+  }
+  ~Helper() { kill(); }
+  Helper(const Helper&) = delete;
+  Helper& operator=(const Helper&) = delete;
+
+  // The exit code once it ended (-1 when ended by a signal), or nothing when it did not end
+  // in time; it is killed then.
+  std::optional<int> finish(uint32_t timeoutMs = 90000) {
+    if (!process_) return -1;
+    if (process_->wait(timeoutMs) != kiv::platform::kWaitObject0) {
+      kill();
+      return std::nullopt;
+    }
+    return process_->exitCode();
+  }
+  // Kills it (if still there) and waits for its end.
+  void kill() {
+    if (!process_ || process_->wait(0) == kiv::platform::kWaitObject0) return;
+    kivtest::killProcess(process_->pid());
+    process_->wait(kiv::platform::kInfinite);
+  }
+
+ private:
+  std::unique_ptr<kiv::platform::Process> process_;
+};
+
+// Sets a variable of this process's environment, inherited by the processes it starts,
+// and puts the old value back when it leaves.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    kivtest::setEnvironment(name, value.c_str(), true);
+  }
+  ~ScopedVariable() {
+    if (previous_) {
+      kivtest::setEnvironment(name_, previous_->c_str(), true);
+    } else {
+      kivtest::unsetEnvironment(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
+// Runs adders side by side and expects each to succeed.
+void runAdders(const std::vector<std::string>& argumentLists) {
+  std::vector<std::unique_ptr<Helper>> adders;
+  for (const auto& arguments : argumentLists) adders.push_back(std::make_unique<Helper>(arguments));
+  for (std::size_t i = 0; i < adders.size(); ++i) {
+    EXPECT_EQ(adders[i]->finish(), std::optional<int>(0)) << "adder " << argumentLists[i];
+  }
+}
 
 TEST_F(UnitsTest, ConcurrentAddersUnderTheLock) {
-  std::string command = "pids=''; ";
-  for (int process = 0; process < 4; ++process) {
-    command += helper() + " add p" + std::to_string(process) + " 250 & pids=\"$pids $!\"; ";
-  }
-  // Every adder's status is collected; any failure fails the whole command.
-  command += "rc=0; for pid in $pids; do wait $pid || rc=1; done; exit $rc";
-  std::string output;
-  ASSERT_EQ(kivtest::run(command, &output), 0) << output;
+  std::vector<std::string> adders;
+  for (int process = 0; process < 4; ++process) adders.push_back("add p" + std::to_string(process) + " 250");
+  runAdders(adders);
+  if (HasFailure()) return;
 
   EXPECT_EQ(counter(), 1000);
   UnitInfoW* list = nullptr;
@@ -52,11 +119,8 @@ TEST_F(UnitsTest, ConcurrentAddersUnderTheLock) {
 
 TEST_F(UnitsTest, ConcurrentAddersOfTheSameNamesMakeEachUnitOnce) {
   const int32_t before = std::max(counter(), 0);
-  std::string command = "pids=''; ";
-  for (int process = 0; process < 4; ++process) command += helper() + " add same 50 & pids=\"$pids $!\"; ";
-  command += "rc=0; for pid in $pids; do wait $pid || rc=1; done; exit $rc";
-  std::string output;
-  ASSERT_EQ(kivtest::run(command, &output), 0) << output;
+  runAdders(std::vector<std::string>(4, "add same 50"));
+  if (HasFailure()) return;
 
   EXPECT_EQ(counter(), before + 50);
   UnitInfoW* list = nullptr;
@@ -72,36 +136,6 @@ TEST_F(UnitsTest, ConcurrentAddersOfTheSameNamesMakeEachUnitOnce) {
   EXPECT_EQ(listed, 50);
   EXPECT_EQ(names.size(), 50u);
 }
-
-// A child process that is killed and reaped when the test leaves, whatever happened.
-class Child {
- public:
-  // The argument vector is made before the fork: between fork and exec the child of a
-  // threaded process may not allocate.
-  explicit Child(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ != 0) return;
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  ~Child() { kill(); }
-  // Kills it (if still there) and gives its wait status.
-  int kill() {
-    if (pid_ <= 0) return status_;
-    ::kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-};
 
 // Holds the write lock of the configuration store: a process that writes a value waits
 // inside that write until the lock is given back.
@@ -190,12 +224,12 @@ TEST_F(UnitsTest, AdderKilledInTheMiddleOfAnAddLeavesNoUnit) {
   {
     StoreWriteLock writes;
     ASSERT_TRUE(writes.held());
-    Child adder({helper(), "add", "half", "1"});
+    Helper adder("add half 1");
     // An add makes the home directory before it writes the counter: once the directory is
     // there, the adder is inside the add, waiting to write.
     ASSERT_TRUE(kivtest::waitFor([&] { return fs::is_directory(unitsDirectory() + "/" + homeName); }));
-    const int status = adder.kill();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    adder.kill();
+    EXPECT_NE(adder.finish(), std::optional<int>(0)) << "the adder was killed, not finished";
   }
   UnitInfoW half = unit(L"half-0");
   EXPECT_EQ(getUnitW(&half), 5) << "no unit without its values";
@@ -208,59 +242,66 @@ TEST_F(UnitsTest, AdderKilledInTheMiddleOfAnAddLeavesNoUnit) {
   }
 
   // The units lock died with the adder, and the add can be made again in full.
-  std::string output;
-  ASSERT_EQ(kivtest::run("timeout 20 " + helper() + " add half 1", &output), 0) << output;
+  ASSERT_EQ(Helper("add half 1").finish(20000), std::optional<int>(0));
   UnitInfoW whole = unit(L"half-0");
-  ASSERT_EQ(getUnitW(&whole), 0) << "helper: " << output << "\nstored: " << StoreWriteLock::rowsOf("half-0");
+  ASSERT_EQ(getUnitW(&whole), 0) << "stored: " << StoreWriteLock::rowsOf("half-0");
   EXPECT_EQ(narrow(whole.unittype), "User");
   EXPECT_EQ(narrow(whole.homedirectory), homeName) << "the counter was never advanced";
 }
 
 TEST_F(UnitsTest, KilledHolderDoesNotBlockTheLock) {
   std::string marker = kivtest::home() + "/holding";
-  pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    execl(helper().c_str(), "units_helper", "hold", marker.c_str(), nullptr);
-    _exit(127);
-  }
+  Helper holder("hold " + marker);
   ASSERT_TRUE(kivtest::waitFor([&] { return fs::exists(marker); }));
 
   // While it is held, another process cannot take it.
-  EXPECT_NE(kivtest::run("timeout 1 " + helper() + " lock"), 0);
+  EXPECT_EQ(Helper("lock").finish(1000), std::nullopt) << "took a held lock";
 
-  kill(holder, SIGKILL);
-  int status = 0;
-  waitpid(holder, &status, 0);
-  std::string output;
-  EXPECT_EQ(kivtest::run("timeout 20 " + helper() + " lock", &output), 0) << output;
+  holder.kill();
+  EXPECT_EQ(Helper("lock").finish(20000), std::optional<int>(0));
 }
 
 TEST_F(UnitsTest, LockWithoutThreadControlComponent) {
-  // A library directory without tqOSServices, and an empty module path: the factory finds
+  // A copy of the libraries without tqOSServices, and an empty module path: the factory finds
   // the component neither on the path nor beside tqUtilities.
-  std::string libs = kivtest::home() + "/libs";
+  std::string libs = (fs::path(kivtest::home()) / "libs").string();
   std::string empty = kivtest::home() + "/modules";
   fs::create_directories(libs);
   fs::create_directories(empty);
+#ifdef _WIN32
+  // Windows loads a program's libraries from the program's own directory first.
+  const std::string copy = (fs::path(libs) / "units_helper.exe").string();
+  fs::copy_file(helper(), copy);
+  for (const auto& entry : fs::directory_iterator(fs::path(helper()).parent_path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".dll") && name != "tqOSServices.dll") fs::copy_file(entry.path(), libs + "/" + name);
+  }
+  ScopedVariable modules("KIV_MODULE_PATH", empty);
+#else
+  const std::string copy = helper();
   for (const auto& entry : fs::directory_iterator(kivtest::libDir())) {
     std::string name = entry.path().filename();
     if (name.ends_with(".so") && name != "libtqOSServices.so") {
       fs::copy_file(entry.path(), libs + "/" + name);
     }
   }
+  ScopedVariable libraries("LD_LIBRARY_PATH", libs);
+  ScopedVariable modules("KIV_MODULE_PATH", empty);
+#endif
   std::string output;
-  int status = kivtest::run("LD_LIBRARY_PATH=" + libs + " KIV_MODULE_PATH=" + empty + " " +
-                                helper() + " lock",
-                            &output);
+  int status = kivtest::run(copy + " lock", &output);
   EXPECT_EQ(status, 3) << output;
-  EXPECT_EQ(output, "3\n");
+  EXPECT_EQ(output.substr(0, output.find_first_of("\r\n")), "3");
 }
 
 TEST_F(UnitsTest, UnitsPathWithoutConfigurationOrInstallDirectory) {
+  // A home below a plain file can be neither found nor made.
+  const std::string file = kivtest::home() + "/file";
+  kivtest::writeFile(file, "");
+  ScopedVariable home("KIV_HOME", file + "/kiv");
   std::string output;
-  EXPECT_EQ(kivtest::run("KIV_HOME=/dev/null/kiv " + helper() + " path", &output), 0);
-  EXPECT_EQ(output, "C:\\units\n");
+  EXPECT_EQ(kivtest::run(helper() + " path", &output), 0);
+  EXPECT_EQ(output.substr(0, output.find_first_of("\r\n")), "C:\\units");
 }
 
 }  // namespace

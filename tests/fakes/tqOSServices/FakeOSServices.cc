@@ -2,7 +2,11 @@
 // from a script file named by KIV_FAKE_SESSIONS (read anew on every call, one session a
 // line: "number state [domain user]"; KIV_FAKE_QUERY_LOG names a file that gets one line
 // per user query), and every other class is created by the real module.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -128,23 +132,39 @@ class FakeSessionEnum : public Counted<TQOSTSEnum> {
 class RealModule {
  public:
   ~RealModule() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) close();
   }
   TQCreateInstanceFn create() {
     if (handle_ == nullptr) {
-      handle_ = dlopen(KIV_REAL_OSSERVICES, RTLD_NOW | RTLD_LOCAL);
-      if (handle_ == nullptr) {
-        std::fprintf(stderr, "fake tqOSServices: %s\n", dlerror());
-        return nullptr;
-      }
-      auto init = reinterpret_cast<TQInitFn>(dlsym(handle_, "TQInit"));
+      if (!open()) return nullptr;
+      auto init = reinterpret_cast<TQInitFn>(symbol("TQInit"));
       if (init != nullptr) init(g_module.load());
     }
-    return reinterpret_cast<TQCreateInstanceFn>(dlsym(handle_, "TQCreateInstance"));
+    return reinterpret_cast<TQCreateInstanceFn>(symbol("TQCreateInstance"));
   }
 
  private:
+#ifdef _WIN32
+  bool open() {
+    handle_ = LoadLibraryA(KIV_REAL_OSSERVICES);
+    if (handle_ == nullptr) std::fprintf(stderr, "fake tqOSServices: error %lu\n", GetLastError());
+    return handle_ != nullptr;
+  }
+  void* symbol(const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(handle_, name));
+  }
+  void close() { FreeLibrary(handle_); }
+  HMODULE handle_ = nullptr;
+#else
+  bool open() {
+    handle_ = dlopen(KIV_REAL_OSSERVICES, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) std::fprintf(stderr, "fake tqOSServices: %s\n", dlerror());
+    return handle_ != nullptr;
+  }
+  void* symbol(const char* name) { return dlsym(handle_, name); }
+  void close() { dlclose(handle_); }
   void* handle_ = nullptr;
+#endif
 };
 
 RealModule g_real;
