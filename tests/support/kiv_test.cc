@@ -95,7 +95,10 @@ class HomeEnvironment : public ::testing::Environment {
 
 void appendLines(const std::string& text, std::vector<std::string>& lines) {
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows ends trace lines with CR LF
+    lines.push_back(line);
+  }
 }
 
 }  // namespace
@@ -150,11 +153,13 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 bool ranInOwnProcess(const std::string& launcher) {
   if (std::getenv("KIV_TEST_OWN_PROCESS") != nullptr) return false;
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  // The child inherits the marker; this process never looks at it again.
+  setEnvironment("KIV_TEST_OWN_PROCESS", "1", true);
   std::string output;
-  const int status = run("KIV_TEST_OWN_PROCESS=1 " + launcher + self + " --gtest_filter=" +
+  const int status = run(launcher + ownProgramPath() + " --gtest_filter=" +
                              test->test_suite_name() + "." + test->name() + " 2>&1",
                          &output);
+  unsetEnvironment("KIV_TEST_OWN_PROCESS");
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
   EXPECT_EQ(output.find("SKIPPED"), std::string::npos) << output;

@@ -13,5 +13,11 @@ void prepareTestProcess();
 std::string makeTemporaryDirectory(std::string* error);
 // Sets a variable of this process's environment; `overwrite` false keeps a value already set.
 void setEnvironment(const char* name, const char* value, bool overwrite);
+// Removes a variable from this process's environment.
+void unsetEnvironment(const char* name);
+// The whole path of the running program, for running it again.
+std::string ownProgramPath();
+// Ends a process at once, as the system ends a killed one (SIGKILL, TerminateProcess).
+void killProcess(int pid);
 
 }  // namespace kivtest

@@ -1,10 +1,12 @@
 // Test processes on Linux: temporary homes below /tmp, commands through /bin/sh.
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "support/kiv_test.h"
 #include "support/test_process.h"
@@ -25,6 +27,12 @@ std::string makeTemporaryDirectory(std::string* error) {
 void setEnvironment(const char* name, const char* value, bool overwrite) {
   setenv(name, value, overwrite ? 1 : 0);
 }
+
+void unsetEnvironment(const char* name) { unsetenv(name); }
+
+std::string ownProgramPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+
+void killProcess(int pid) { kill(pid, SIGKILL); }
 
 int run(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");

@@ -42,6 +42,27 @@ void setEnvironment(const char* name, const char* value, bool overwrite) {
   _putenv_s(name, value);
 }
 
+void unsetEnvironment(const char* name) { _putenv_s(name, ""); }
+
+std::string ownProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return kiv::utf::narrow(path);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void killProcess(int pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return;
+  TerminateProcess(process, 1);
+  CloseHandle(process);
+}
+
 int run(const std::string& command, std::string* output) {
   FILE* pipe = _wpopen(kiv::utf::widen(command).c_str(), L"rb");
   if (pipe == nullptr) return -1;
