@@ -3,10 +3,12 @@
 #include "CTQXMLParser.h"
 
 #include <cwchar>
+#include <string>
 
 #include "CTQXMLDocument.h"
 #include "TQString.h"
 #include "XmlTree.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -37,8 +39,9 @@ int CTQXMLParser::parse(ITQXMLDocument** document, const wchar_t* text) {
   // Every wide character takes at least one UTF-8 byte, so a long wide text is refused
   // before it is converted.
   if (std::wcslen(text) > kMaxTextBytes) return refuse(L"text longer than %u bytes", unsigned(kMaxTextBytes));
-  TQStringA utf8;
-  if (!utf8.assign_unicode(text)) return refuse(L"text holds characters that are not valid Unicode");
+  // The parser reads UTF-8 whatever the system's code page (the ANSI one on Windows).
+  std::string utf8;
+  if (!kiv::utf::toUtf8(text, utf8)) return refuse(L"text holds characters that are not valid Unicode");
   if (utf8.length() > kMaxTextBytes) return refuse(L"text longer than %u bytes", unsigned(kMaxTextBytes));
 
   // The DOCTYPE is parsed only to be found and refused: pugixml never expands entities
