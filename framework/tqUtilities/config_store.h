@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,5 +86,9 @@ class ConfigStore {
   ConfigCache::Section* lastFound_ = nullptr;
   uint64_t lastGeneration_ = UINT64_MAX;
 };
+
+// The calling thread's place for its store; a store left there is closed when the thread
+// ends. Each system keeps it where that end is seen safely.
+std::unique_ptr<ConfigStore>& threadStoreSlot();
 
 }  // namespace kiv::config

@@ -131,7 +131,7 @@ ConfigStore::~ConfigStore() {
 }
 
 ConfigStore* ConfigStore::forThisThread() {
-  thread_local std::unique_ptr<ConfigStore> store;
+  std::unique_ptr<ConfigStore>& store = threadStoreSlot();
   // A connection inherited through fork belongs to the parent: using or closing it here
   // could disturb the parent's locks, so the child leaves it alone and opens its own.
   if (store != nullptr && store->owner_ != processId()) (void)store.release();
