@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sched.h>
+#endif
 
 #include <cstring>
 #include <cwchar>
@@ -110,6 +112,7 @@ class TraceSince {
   std::size_t start_;
 };
 
+#ifndef _WIN32
 inline void ip(const std::string& arguments) {
   std::string output;
   ASSERT_EQ(kivtest::run("ip " + arguments + " 2>&1", &output), 0) << "ip " << arguments << ": " << output;
@@ -125,6 +128,7 @@ inline bool enterFreshNetworkNamespace(std::string* why) {
   ip("link set lo up");
   return true;
 }
+#endif
 
 inline void setIpChangeScript(const std::wstring& commandLine) {
   TQptr<ITQConfig> config;
