@@ -1,5 +1,6 @@
-// Runs this test program again, in a child process, for tests whose case needs a second
-// process (several writers of one file, a process with another environment).
+// Command lines for the programs a test runs beside itself (this program again, for a case
+// that needs a second process or another environment; its helpers; the kiv tool), quoted
+// for the command interpreter of either system.
 #pragma once
 
 #include <string>
