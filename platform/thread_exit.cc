@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "platform/fork_guard.h"
+#ifdef _WIN32
+#include "platform/win/fiber_slot.h"
+#endif
 
 namespace kiv::platform {
 namespace {
@@ -45,12 +48,31 @@ struct ThreadList {
   std::vector<ThreadOwned*> objects;
 };
 
-thread_local ThreadList ownList;
+#ifdef _WIN32
+// The list hangs off a fiber-local slot: a thread_local list would be destroyed through the
+// thread's already freed TLS block there (see fiber_slot.h).
+void __stdcall endList(void* list) { delete static_cast<ThreadList*>(list); }
+
+ThreadList& ownList() {
+  static const win::FiberSlot slot(endList);
+  if (auto* list = static_cast<ThreadList*>(slot.get())) return *list;
+  auto* list = new ThreadList;  // the slot owns it from here: endList deletes it
+  if (slot.set(list)) return *list;
+  delete list;
+  thread_local ThreadList fallback;  // no slot left in this process: the plain way
+  return fallback;
+}
+#else
+ThreadList& ownList() {
+  thread_local ThreadList list;
+  return list;
+}
+#endif
 
 }  // namespace
 
 void callWhenThreadEnds(ThreadOwned* object) {
-  ThreadList& list = ownList;  // made before the guard is taken: its constructor takes it
+  ThreadList& list = ownList();  // made before the guard is taken: its constructor takes it
   std::lock_guard held(registry().guard);
   if (std::find(list.objects.begin(), list.objects.end(), object) == list.objects.end()) {
     list.objects.push_back(object);

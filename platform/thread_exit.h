@@ -1,6 +1,6 @@
 // Lets an object that a thread can own (a mutex) learn that the thread ended while owning
-// it, as a Windows mutex is abandoned when its owning thread ends. Plain C++, no system
-// calls: every backend can build it as it stands.
+// it, as a Windows mutex is abandoned when its owning thread ends. Plain C++ that every
+// backend builds; only where a thread keeps its list differs on Windows.
 #pragma once
 
 #include <thread>
