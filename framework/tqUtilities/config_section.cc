@@ -23,8 +23,14 @@ void SectionValues::add(std::string_view foldedKey, const ValueView& value) {
 }
 
 bool SectionValues::find(std::wstring_view key, ValueView* value) const {
-  // Folded per thread into one buffer: lookups are many and names are short.
+  // Folded per thread into one buffer: lookups are many and names are short. Not on
+  // Windows, where a thread_local with a destructor is unsafe in a mingw-w64 DLL (see
+  // platform/win/fiber_slot.h); short names fit the string itself there.
+#ifdef _WIN32
+  std::string folded;
+#else
   thread_local std::string folded;
+#endif
   foldUtf8Into(key, folded);
   const std::string_view pool(pool_);
   for (const Entry& entry : entries_) {

@@ -1,43 +1,25 @@
-// Each thread's configuration store on Windows, in a fiber-local slot. The destructors of
-// thread_local objects in a mingw-w64 DLL may run after the thread's emulated TLS block
-// has been freed (both are thread-end callbacks, in no fixed order), which would close the
-// store through freed memory; the system's own slot hands its callback the pointer itself.
-#include <windows.h>
-
+// Each thread's configuration store on Windows, in a fiber-local slot: a thread_local store
+// would be closed through the thread's already freed TLS block (see platform/win/fiber_slot.h).
 #include "framework/tqUtilities/config_store.h"
+#include "platform/win/fiber_slot.h"
 
 namespace kiv::config {
 namespace {
 
 using Slot = std::unique_ptr<ConfigStore>;
 
-void WINAPI closeStore(void* slot) { delete static_cast<Slot*>(slot); }
-
-// Where no slot can be had: the plain way.
-Slot& fallbackSlot() {
-  thread_local Slot slot;
-  return slot;
-}
-
-DWORD slotIndex() {
-  static const DWORD index = FlsAlloc(closeStore);
-  return index;
-}
+void __stdcall closeStore(void* slot) { delete static_cast<Slot*>(slot); }
 
 }  // namespace
 
 Slot& threadStoreSlot() {
-  const DWORD index = slotIndex();
-  if (index == FLS_OUT_OF_INDEXES) return fallbackSlot();
-  auto* slot = static_cast<Slot*>(FlsGetValue(index));
-  if (slot == nullptr) {
-    slot = new Slot;  // the slot owns it from here: closeStore deletes it
-    if (!FlsSetValue(index, slot)) {
-      delete slot;
-      return fallbackSlot();
-    }
-  }
-  return *slot;
+  static const platform::win::FiberSlot fiberSlot(closeStore);
+  if (auto* slot = static_cast<Slot*>(fiberSlot.get())) return *slot;
+  auto* slot = new Slot;  // the fiber slot owns it from here: closeStore deletes it
+  if (fiberSlot.set(slot)) return *slot;
+  delete slot;
+  thread_local Slot fallback;  // no slot left in this process: the plain way
+  return fallback;
 }
 
 }  // namespace kiv::config
