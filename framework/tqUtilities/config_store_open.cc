@@ -1,7 +1,6 @@
 // Opening config.db for one thread: WAL mode, busy timeout, the tables and the
 // statements that every later call reuses.
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 
 #include "framework/tqUtilities/config_report.h"
@@ -56,22 +55,14 @@ int createSchema(sqlite3* db) {
   return rc;
 }
 
-// WAL lets readers and one writer proceed side by side across processes. A connection
-// that asks while another one is switching a new file to WAL may be answered with the old
-// mode instead of an error (seen on Windows); it asks again until the switch is done,
-// within the busy time-out, before it takes the file for one it cannot write.
+// WAL lets readers and one writer proceed side by side across processes.
 int enableWal(sqlite3* db) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (;;) {
-    Statement pragma(db, "PRAGMA journal_mode = WAL");
-    if (!pragma.valid()) return sqlite3_errcode(db);
-    Statement::Use use(pragma);
-    const int rc = use.step();
-    if (rc != SQLITE_ROW) return rc;
-    if (use.text(0) == "wal") return SQLITE_OK;
-    if (std::chrono::steady_clock::now() >= deadline) return SQLITE_READONLY;
-    sqlite3_sleep(10);
-  }
+  Statement pragma(db, "PRAGMA journal_mode = WAL");
+  if (!pragma.valid()) return sqlite3_errcode(db);
+  Statement::Use use(pragma);
+  const int rc = use.step();
+  if (rc != SQLITE_ROW) return rc;
+  return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
 }
 
 // Raised by reopenOnNextUse; a thread whose store is older opens a new one.
