@@ -36,6 +36,7 @@ std::wstring shellName() {
 }
 
 TEST(ShellNameTest, ValueIsUpperCasedAndDefaultsToExplorer) {
+  watchertest::ShellValueKept kept;
   LegacyPlatform platform;
   watchertest::setShellValue(nullptr);
   EXPECT_EQ(shellName(), L"EXPLORER.EXE") << "no value";
@@ -118,6 +119,7 @@ class ShellWatcherTest : public ::testing::Test {
     return all.size() < 2 ? all : std::vector<Report>(all.end() - 2, all.end());
   }
 
+  watchertest::ShellValueKept kept;  // made first, so it puts the value back last
   LegacyPlatform platform;
   ShellProcess shell;
   watchertest::LoadedNotifier notifier;
