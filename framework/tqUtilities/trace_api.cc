@@ -1,6 +1,5 @@
 // The exported trace functions: each formats its text with the framework formatter and
 // writes one line through the process's trace logger.
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -77,12 +76,14 @@ void TQUtilities_TraceDetailW(int, const wchar_t* fmt, ...) {
 
 void TQUtilities_TraceLastSystemErrorW(const wchar_t* source, const wchar_t* message,
                                        const wchar_t* detail, int) {
-  const int error = errno;  // before anything here can change it
+  // The system's last error (errno, or GetLastError on Windows), read before anything
+  // here can change it and given back afterwards.
+  const int error = kiv::platform::lastError();
   std::wstring text = message ? message : L"";
   if (detail != nullptr && detail[0] != 0) text += std::wstring(L" (") + detail + L")";
   text += L": " + kiv::platform::errorText(error) + L" (errno " + std::to_wstring(error) + L")";
   kiv::trace::writeLine(source, Kind::Error, 1, text);
-  errno = error;
+  kiv::platform::setLastError(error);
 }
 
 void TQUtilities_TraceFuncEntryW(const wchar_t* function) {

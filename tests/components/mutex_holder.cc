@@ -1,9 +1,16 @@
 // Helper process for the mutex tests: takes the named mutex given as its argument through
 // the thread-control component, printing its pid, then "busy" when someone else holds the
 // mutex, then "held" once it has it; then it waits to be killed.
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "TQOSServices.h"
 #include "TQString.h"
@@ -27,5 +34,5 @@ int main(int argc, char** argv) {
   }
   std::puts("held");
   std::fflush(stdout);
-  for (;;) pause();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

@@ -1,7 +1,6 @@
 // Named mutexes from TQOSThreadControl are system-wide: a mutex held by another process
 // keeps this one out, and the holder's death, or the end of the owning thread, abandons it.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "TQOSServices.h"
 #include "support/kiv_test.h"
+#include "support/run_self.h"
 #include "tqNotify/framework/TQptr.h"
 
 namespace {
@@ -17,12 +17,12 @@ namespace {
 class Holder {
  public:
   explicit Holder(const char* name)
-      : output_(popen((std::string("exec ") + KIV_MUTEX_HOLDER + " '" + name + "'").c_str(), "r")) {
+      : output_(openPipe(kivtest::programBeside("components_mutex_holder") + " " + kivtest::quoteArgument(name))) {
     pid_ = std::atoi(nextLine().c_str());
   }
   ~Holder() {
     kill();
-    if (output_ != nullptr) pclose(output_);
+    if (output_ != nullptr) closePipe(output_);
   }
 
   // The helper's next line, waiting for it; empty once it has ended.
@@ -35,11 +35,18 @@ class Holder {
   }
 
   void kill() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    if (pid_ > 0) kivtest::killProcess(pid_);
     pid_ = 0;
   }
 
  private:
+#ifdef _WIN32
+  static FILE* openPipe(const std::string& command) { return _popen(kivtest::commandLine(command).c_str(), "r"); }
+  static void closePipe(FILE* pipe) { _pclose(pipe); }
+#else
+  static FILE* openPipe(const std::string& command) { return popen(("exec " + command).c_str(), "r"); }
+  static void closePipe(FILE* pipe) { pclose(pipe); }
+#endif
   FILE* output_;
   int pid_ = 0;
 };

@@ -1,85 +1,103 @@
-// The process enumerator: finding a running program by image name in any letter case, and
-// its handle signalled when it ends.
+// The process enumerator: finding a running program by image name in any letter case, with
+// or without a directory, and its handle signalled when it ends.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
+#include <cctype>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "TQOSServices.h"
+#include "platform/process.h"
+#include "platform/utf8.h"
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 #include "tqNotify/framework/TQptr.h"
-
-extern char** environ;
 
 namespace {
 
-pid_t spawn(const std::string& program) {
-  std::string path = program;
-  std::string seconds = "300";
-  char* argv[] = {path.data(), seconds.data(), nullptr};
-  pid_t pid = -1;
-  return posix_spawnp(&pid, path.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+#ifdef _WIN32
+constexpr const char* kProgramSuffix = ".exe";
+// Whether two wait handles are on one process. The handle found may only wait (it carries
+// no right to ask its pid), so the kernel compares the objects (Windows 10 and later).
+bool sameProcess(const kiv::platform::WaitHandle& found, const kiv::platform::Process& child) {
+  using Compare = BOOL(WINAPI*)(HANDLE, HANDLE);
+  static const auto compare =
+      reinterpret_cast<Compare>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles")));
+  if (compare == nullptr) return true;  // older systems: the unique name has to do
+  return compare(LongToHandle(found.fd), LongToHandle(child.handle().fd)) != 0;
 }
-
-// The pid behind a pidfd, as the kernel reports it.
-int pidOf(int pidfd) {
-  const std::string info = kivtest::readFile("/proc/self/fdinfo/" + std::to_string(pidfd));
+#else
+constexpr const char* kProgramSuffix = "";
+// Whether the pidfd found is on the child, as the kernel reports its pid.
+bool sameProcess(const kiv::platform::WaitHandle& found, const kiv::platform::Process& child) {
+  const std::string info = kivtest::readFile("/proc/self/fdinfo/" + std::to_string(found.fd));
   const size_t at = info.find("Pid:");
-  return at == std::string::npos ? -1 : std::stoi(info.substr(at + 4));
+  return at != std::string::npos && std::stoi(info.substr(at + 4)) == child.pid();
+}
+#endif
+
+std::string upperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
 }
 
+// A sleeping copy of the sleeper helper under a name nothing else on the machine uses, so
+// that the process found is ours.
 class Processes : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(processes_.CreateInstanceV1(L"tqOSServices", "TQOSProcessEnum")); }
+  void SetUp() override {
+    ASSERT_TRUE(processes_.CreateInstanceV1(L"tqOSServices", "TQOSProcessEnum"));
+    // The test's home is named uniquely on this machine.
+    name_ = "KivSleeper-" + std::filesystem::path(kivtest::home()).filename().string() + kProgramSuffix;
+    const std::string copy = kivtest::home() + "/" + name_;
+    std::filesystem::copy_file(KIV_SLEEPER, copy, std::filesystem::copy_options::overwrite_existing);
+#ifdef _WIN32
+    const std::string command = "\"" + copy + "\" 300";
+#else
+    const std::string command = "exec '" + copy + "' 300";
+#endif
+    child_ = kiv::platform::Process::startHidden(kiv::utf::widen(command));
+    ASSERT_TRUE(child_);
+  }
   void TearDown() override {
-    if (child_ > 0) {
-      kill(child_, SIGKILL);
-      waitpid(child_, nullptr, 0);
+    if (child_) {
+      kivtest::killProcess(child_->pid());
+      child_->wait(kiv::platform::kInfinite);
     }
   }
 
+  // Looks the child up, waiting until it runs under its own name (on Linux it is a shell
+  // until it has executed the copy).
+  bool findChild(const std::wstring& query, TQptr<TQOSProcess>& process) {
+    return kivtest::waitFor(
+        [&] { return processes_->refresh() == 0 && processes_->findProcess(query.c_str(), process.fill()); });
+  }
+
   TQptr<TQOSProcessEnum> processes_;
-  pid_t child_ = -1;
+  std::string name_;
+  std::unique_ptr<kiv::platform::Process> child_;
 };
 
 }  // namespace
 
-TEST_F(Processes, FindsSleepByItsUpperCaseName) {
-  child_ = spawn("sleep");
-  ASSERT_GT(child_, 0);
-  ASSERT_EQ(processes_->refresh(), 0);
+TEST_F(Processes, FindsAProgramByItsUpperCaseName) {
   TQptr<TQOSProcess> process;
-  ASSERT_TRUE(processes_->findProcess(L"SLEEP", process.fill()));
-  // Another sleep may run on this machine; whichever was found, it is a sleep.
-  const int found = pidOf(process->handle().fd);
-  EXPECT_EQ(kivtest::readFile("/proc/" + std::to_string(found) + "/comm"), "sleep\n");
+  ASSERT_TRUE(findChild(kiv::utf::widen(upperCase(name_)), process));
+  EXPECT_TRUE(sameProcess(process->handle(), *child_));
   EXPECT_FALSE(processes_->findProcess(L"NO-SUCH-PROGRAM", process.fill()));
 }
 
 TEST_F(Processes, HandleIsSignalledWhenTheProcessEnds) {
-  // A copy of sleep under a name nothing else uses, so that the one found is ours.
-  const std::string copy = kivtest::home() + "/KivSleeper-" + std::to_string(getpid());
-  std::string sleepPath;
-  ASSERT_EQ(kivtest::run("command -v sleep", &sleepPath), 0);
-  std::filesystem::copy_file(sleepPath.substr(0, sleepPath.find('\n')), copy,
-                             std::filesystem::copy_options::overwrite_existing);
-  child_ = spawn(copy);
-  ASSERT_GT(child_, 0);
-
   // The query may carry a directory and any letter case.
-  ASSERT_EQ(processes_->refresh(), 0);
   TQptr<TQOSProcess> process;
-  const std::wstring query = L"C:\\Programs\\KIVSLEEPER-" + std::to_wstring(getpid());
-  ASSERT_TRUE(processes_->findProcess(query.c_str(), process.fill()));
-  ASSERT_EQ(pidOf(process->handle().fd), child_);
+  ASSERT_TRUE(findChild(L"C:\\Programs\\" + kiv::utf::widen(upperCase(name_)), process));
+  ASSERT_TRUE(sameProcess(process->handle(), *child_));
   EXPECT_EQ(kiv::platform::waitOne(process->handle(), 0), kiv::platform::kWaitTimeout);
 
-  kill(child_, SIGTERM);
+  kivtest::killProcess(child_->pid());
   EXPECT_EQ(kiv::platform::waitOne(process->handle(), 20000), kiv::platform::kWaitObject0);
-  waitpid(child_, nullptr, 0);
-  child_ = -1;
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TQOSServices.h"
+#include "component_test_util.h"
 #include "platform/event.h"
 #include "support/kiv_test.h"
 #include "tqNotify/framework/TQptr.h"
@@ -159,7 +160,7 @@ TEST_F(ConcurrencyThreads, InProcessLocksAreAbandonedWhenTheirOwnerEnds) {
 // still running), so unloading is checked in a process where no earlier test did that.
 TEST(ConcurrencyModuleLoads, EveryHandedOutObjectPaysForItsOwnModuleLoad) {
   if (kivtest::ranInOwnProcess()) return;
-  auto loaded = [] { return kivtest::readFile("/proc/self/maps").find("libtqOSServices.so") != std::string::npos; };
+  auto loaded = [] { return componenttest::moduleLoaded("tqOSServices"); };
   {
     TQptr<TQOSThreadControl> control;
     ASSERT_TRUE(control.CreateInstance(L"tqOSServices", "TQOSThreadControl"));

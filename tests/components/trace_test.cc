@@ -1,13 +1,13 @@
 // The trace object from module "tqTrace": line layout and level filtering.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "ITQTrace.h"
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 #include "tqNotify/framework/TQptr.h"
 
 TEST(TraceObject, WritesLinesAtOrBelowTheConfiguredLevelOnly) {
-  setenv("KIV_TRACE_LEVEL", "2", 1);
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "2", true);
   TQptr<ITQTrace> tracer;
   ASSERT_TRUE(tracer.CreateInstance(L"tqTrace", "ITQTrace", L"TQNotify"));
   EXPECT_EQ(tracer->open(L"TQNotify", 8, 2, nullptr, 0), 0);

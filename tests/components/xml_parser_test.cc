@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ITQXMLParser.h"
+#include "TQString.h"
 #include "component_test_util.h"
 #include "support/kiv_test.h"
 #include "tqNotify/framework/TQptr.h"
@@ -100,6 +101,18 @@ TEST_F(XmlParser, SelectionScopesTheQueries) {
   ASSERT_EQ(document->selectElement(L"Notification", 0), 0);
   EXPECT_EQ(value(document.get(), L"Type"), "inner");
   EXPECT_EQ(value(document.get(), L"User"), "j\xc3\xbcrgen & co");
+}
+
+// Names and values in any script survive, not only those of the system's code page (the
+// ANSI one on Windows holds neither Cyrillic nor characters beyond the BMP).
+TEST_F(XmlParser, TextBeyondTheSystemCodePageIsKept) {
+  auto document = parse(
+      L"<Notification Type=\"\u0412\u0445\u043e\u0434\"><\u0434\u043e\u043c>\u20ac \U0001F600</\u0434\u043e\u043c>"
+      L"</Notification>");
+  ASSERT_TRUE(document);
+  EXPECT_EQ(value(document.get(), L"\u0434\u043e\u043c"), "\xE2\x82\xAC \xF0\x9F\x98\x80");
+  ASSERT_EQ(document->selectElement(L"Notification", 0), 0);
+  EXPECT_EQ(attribute(document.get(), L"Type"), "\xD0\x92\xD1\x85\xD0\xBE\xD0\xB4");
 }
 
 TEST_F(XmlParser, RefusesMalformedText) {

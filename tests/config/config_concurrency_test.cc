@@ -25,6 +25,10 @@ TEST(ConfigConcurrency, ThreadsWritingAndReadingLoseNothing) {
   // A reader that keeps its memory fresh while the writers go on.
   std::thread reader([&] {
     Config config;
+    if (config.get() == nullptr) {
+      ++failures;
+      return;
+    }
     while (writing) {
       auto value = configtest::text(config.get(), L"dlox/agent/units/w0", L"last");
       if (value && value->rfind(L"value-", 0) != 0) ++failures;
@@ -37,6 +41,10 @@ TEST(ConfigConcurrency, ThreadsWritingAndReadingLoseNothing) {
       const std::wstring name = section(w);
       for (int i = 0; i < kWritesPerThread; ++i) {
         Config config;  // a fresh object per write, like the units code
+        if (config.get() == nullptr) {
+          ++failures;  // the store could not be opened: traced with the reason
+          continue;
+        }
         const std::wstring key = L"k" + std::to_wstring(i);
         if (config->setNumber(name.c_str(), key.c_str(), i, 0) != 0) ++failures;
         if (config->setStringW(name.c_str(), L"last", (L"value-" + std::to_wstring(i)).c_str(), 0) != 0) ++failures;
@@ -60,17 +68,29 @@ TEST(ConfigConcurrency, ThreadsWritingAndReadingLoseNothing) {
 
 TEST(ConfigConcurrency, ProcessesWritingAtOnceLoseNothing) {
   constexpr int kProcesses = 4;
+#ifdef _WIN32
+  constexpr int kWrites = 6;  // a process start costs most of a second under Wine
+#else
   constexpr int kWrites = 25;
-  const std::string kiv = kivtest::binDir() + "/kiv";
-  std::string script = "pids=; ";
-  for (int p = 0; p < kProcesses; ++p) {
-    script += "(i=0; while [ $i -lt " + std::to_string(kWrites) + " ]; do " + kiv + " config set shared/p" +
-              std::to_string(p) + " k$i $i --number || exit 1; i=$((i+1)); done) & pids=\"$pids $!\"; ";
-  }
-  script += "fail=0; for j in $pids; do wait $j || fail=1; done; exit $fail";
+#endif
   Config config;
   ASSERT_EQ(config->setNumber(L"shared", L"before", 1, 0), 0);  // this process holds the store open meanwhile
-  ASSERT_EQ(kivtest::run("/bin/sh -c '" + script + "'"), 0);
+  // One writer thread per process slot, each starting its kiv processes one after the other.
+  std::vector<std::thread> writers;
+  std::vector<std::string> failures(kProcesses);
+  for (int p = 0; p < kProcesses; ++p) {
+    writers.emplace_back([&, p] {
+      for (int i = 0; i < kWrites && failures[p].empty(); ++i) {
+        std::string output;
+        const std::string key = " k" + std::to_string(i) + " " + std::to_string(i);
+        if (configtest::kiv("config set shared/p" + std::to_string(p) + key + " --number", &output) != 0) {
+          failures[p] = output.empty() ? "kiv failed" : output;
+        }
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  for (const auto& failure : failures) ASSERT_EQ(failure, "");
   for (int p = 0; p < kProcesses; ++p) {
     const std::wstring name = L"shared/p" + std::to_wstring(p);
     for (int i = 0; i < kWrites; ++i) {

@@ -47,7 +47,7 @@ TEST(ConfigProcesses, SnapshotKeepsOneViewUntilItEnds) {
 
 TEST(ConfigCommand, SetGetAndList) {
   std::string out;
-  EXPECT_EQ(kiv("config set dlox/common/kiv/general ipchangescript '/bin/echo changed'"), 0);
+  EXPECT_EQ(kiv("config set dlox/common/kiv/general ipchangescript \"/bin/echo changed\""), 0);
   EXPECT_EQ(kiv("config set dlox/common/kiv/general mask 0xff --number"), 0);
   EXPECT_EQ(kiv("config set dlox/common/kiv/general code 0042 --string"), 0);
   EXPECT_EQ(kiv("config set dlox/common/kiv/general/child k v"), 0);

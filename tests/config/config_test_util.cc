@@ -2,6 +2,7 @@
 #include "config/config_test_util.h"
 
 #include "support/kiv_test.h"
+#include "support/run_self.h"
 #include "tqUtilities.h"
 
 namespace configtest {
@@ -38,7 +39,10 @@ std::vector<std::wstring> sections(ITQConfig* config, const wchar_t* section) {
 }
 
 int kiv(const std::string& arguments, std::string* output) {
-  return kivtest::run(kivtest::binDir() + "/kiv " + arguments + " 2>&1", output);
+  const int status = kivtest::runLine(kivtest::programBeside("kiv") + " " + arguments + " 2>&1", output);
+  // Windows ends the program's text lines with CR LF; the tests compare lines.
+  if (output != nullptr) std::erase(*output, '\r');
+  return status;
 }
 
 }  // namespace configtest

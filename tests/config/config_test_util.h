@@ -30,7 +30,8 @@ std::optional<int32_t> number(ITQConfig* config, const wchar_t* section, const w
 // The names below a section through the sizing and fetching calls.
 std::vector<std::wstring> sections(ITQConfig* config, const wchar_t* section);
 
-// Runs the kiv program with the given arguments (shell-quoted here); exit status.
+// Runs the kiv program with the given arguments (quoted with double quotes where needed,
+// which both systems' command interpreters take); exit status.
 int kiv(const std::string& arguments, std::string* output = nullptr);
 
 }  // namespace configtest

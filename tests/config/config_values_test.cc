@@ -86,7 +86,10 @@ TEST(ConfigValues, NumbersAndStringsConvertAndWritesReplaceTheType) {
 // nothing is dropped or cut short, and the characters after it survive.
 TEST(ConfigValues, UnencodableTextIsReplacedNotLost) {
   Config config;
-  const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'b', static_cast<wchar_t>(0x110000), L'c', 0};
+  // A lead surrogate with no trail, then a character no wide text may hold: one beyond
+  // U+10FFFF where wchar_t has 32 bits, a trail surrogate with no lead where it has 16.
+  constexpr wchar_t kInvalid = sizeof(wchar_t) == 4 ? static_cast<wchar_t>(0x110000) : static_cast<wchar_t>(0xDC00);
+  const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'b', kInvalid, L'c', 0};
   ASSERT_EQ(config->setStringW(L"s", L"k", bad, 0), 0);
   EXPECT_EQ(configtest::text(config.get(), L"s", L"k"), L"a\uFFFDb\uFFFDc");
   EXPECT_EQ(config->setStringW(L"s", L"k", nullptr, 0), kTQConfigNotFound);

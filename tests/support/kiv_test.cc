@@ -95,7 +95,10 @@ class HomeEnvironment : public ::testing::Environment {
 
 void appendLines(const std::string& text, std::vector<std::string>& lines) {
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows ends trace lines with CR LF
+    lines.push_back(line);
+  }
 }
 
 }  // namespace

@@ -93,14 +93,14 @@ TEST_F(SmartPointer, ArrowOnEmptyPointerIsTraced) {
 }
 
 TEST_F(SmartPointer, DetailTracesFollowTheDebugFlag) {
-  setenv("KIV_DEBUG", "1", 1);
+  kivtest::setEnvironment("KIV_DEBUG", "1", true);
   {
     TQptr<ITQTest> pointer;
     ASSERT_TRUE(pointer.CreateInstance(kTestModule, kTestClass, L"Caller"));
   }
   EXPECT_TRUE(kivtest::traced("TQptr::CreateInstance: file: kivTestComponent progid: ITQTest version: 2 called by:  Caller"));
   EXPECT_TRUE(kivtest::traced("TQPtr::Release: 0x"));
-  unsetenv("KIV_DEBUG");
+  kivtest::unsetEnvironment("KIV_DEBUG");
   EXPECT_FALSE(testmodule::loaded());
 }
 

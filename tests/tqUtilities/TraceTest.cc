@@ -1,20 +1,22 @@
 // Trace lines in KIV_HOME/log/kiv.log: which levels are written, what a line carries, and
 // that lines from many threads and processes stay whole.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/last_error.h"
+#include "platform/utf8.h"
 #include "support/kiv_test.h"
+#include "support/run_self.h"
 #include "tqUtilities.h"
 
 namespace {
+
+constexpr int kMixThreads = 4, kMixLines = 50;
 
 std::vector<std::string> linesContaining(const std::string& text) {
   std::vector<std::string> found;
@@ -25,7 +27,7 @@ std::vector<std::string> linesContaining(const std::string& text) {
 }
 
 TEST(Trace, LevelledLinesAreWrittenUpToTheConfiguredLevelOnly) {
-  setenv("KIV_TRACE_LEVEL", "2", 1);
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "2", true);
   EXPECT_EQ(TQUtilities_GetTraceLevel(), 2);
   for (int level = 0; level <= 4; ++level) {
     TQUtilities_TraceExW(L"tqNotify", level, L"levelled %d of %hs", level, "test");
@@ -45,12 +47,12 @@ TEST(Trace, LevelledLinesAreWrittenUpToTheConfiguredLevelOnly) {
   EXPECT_TRUE(kivtest::traced("error text"));
   EXPECT_TRUE(kivtest::traced("detail ff"));
 
-  setenv("KIV_TRACE_LEVEL", "9", 1);  // out of range: the default
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "9", true);  // out of range: the default
   EXPECT_EQ(TQUtilities_GetTraceLevel(), 3);
 }
 
 TEST(Trace, LineCarriesSourceLevelAndTextAndStaysOneLine) {
-  setenv("KIV_TRACE_LEVEL", "4", 1);
+  kivtest::setEnvironment("KIV_TRACE_LEVEL", "4", true);
   TQUtilities_TraceExW(L"tqNotify", 3, L"%s: state %d", L"CTQNotify::doAddUserUnit", 5);
   TQUtilities_TraceErrorW(nullptr, L"no source here");
   TQUtilities_TraceW(L"AGUNIT", L"first\nsecond");
@@ -68,44 +70,57 @@ TEST(Trace, LineCarriesSourceLevelAndTextAndStaysOneLine) {
   EXPECT_TRUE(kivtest::traced("leaving Entry::point result -3"));
 }
 
-TEST(Trace, LastSystemErrorAppendsTheErrorTextAndKeepsErrno) {
-  errno = ENOENT;
+// The system's last error is errno on Linux and GetLastError on Windows; failures of the
+// platform layer (a script that cannot be started, say) leave theirs there.
+TEST(Trace, LastSystemErrorAppendsTheErrorTextAndKeepsTheError) {
+  constexpr int kNotFound = 2;  // ENOENT and ERROR_FILE_NOT_FOUND alike
+  kiv::platform::setLastError(kNotFound);
   TQUtilities_TraceLastSystemErrorW(L"tqNotify", L"failed to execute ipchangescript", L"/bin/script arg", 0);
-  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(kiv::platform::lastError(), kNotFound);
   const auto lines = linesContaining("failed to execute ipchangescript");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("/bin/script arg"), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("No such file or directory"), std::string::npos) << lines[0];
+  const std::string text = kiv::utf::narrow(kiv::platform::errorText(kNotFound));
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(lines[0].find(text), std::string::npos) << lines[0];
+}
+
+// Runs in the child processes of the next test, which sets KIV_TEST_MIX_HOME: each traces
+// from several threads into the trace file of that home.
+TEST(Trace, MixingChild) {
+  const char* home = std::getenv("KIV_TEST_MIX_HOME");
+  if (home == nullptr) GTEST_SKIP() << "runs only as a child of LinesFromManyThreadsAndProcessesNeverMix";
+  kivtest::setEnvironment("KIV_HOME", home, true);
+  const std::string filler(3000, 'x');
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kMixThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kMixLines; ++i) {
+        TQUtilities_TraceW(L"test", L"mix-begin %d %d %hs mix-end", t, i, filler.c_str());
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
 }
 
 // Long lines from several processes, each with several threads, all in one file: every
 // line must come out whole.
 TEST(Trace, LinesFromManyThreadsAndProcessesNeverMix) {
-  constexpr int kProcesses = 3, kThreads = 4, kLines = 50;
-  const std::string filler(3000, 'x');
-  TQUtilities_TraceW(L"test", L"parent starts");  // the file exists before the fork
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      std::vector<std::thread> threads;
-      for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-          for (int i = 0; i < kLines; ++i) {
-            TQUtilities_TraceW(L"test", L"mix-begin %d %d %d %hs mix-end", p, t, i, filler.c_str());
-          }
-        });
-      }
-      for (auto& thread : threads) thread.join();
-      _exit(0);
+  constexpr int kProcesses = 3;
+  std::vector<int> statuses(kProcesses, -1);
+  std::vector<std::string> outputs(kProcesses);
+  {
+    // The children open their trace file at their first trace, in this test's home.
+    kivtest::ChildEnvironment environment({{"KIV_TEST_TRACE_LATE", "1"}, {"KIV_TEST_MIX_HOME", kivtest::home()}});
+    std::vector<std::thread> starters;
+    for (int p = 0; p < kProcesses; ++p) {
+      starters.emplace_back([&, p] { statuses[p] = kivtest::runLine(kivtest::selfCommand("Trace.MixingChild"), &outputs[p]); });
     }
-    children.push_back(child);
+    for (auto& starter : starters) starter.join();
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int p = 0; p < kProcesses; ++p) {
+    ASSERT_EQ(statuses[p], 0) << outputs[p];
+    ASSERT_EQ(outputs[p].find("SKIPPED"), std::string::npos) << outputs[p];
   }
   int whole = 0;
   for (const auto& line : kivtest::traceLines()) {
@@ -117,7 +132,7 @@ TEST(Trace, LinesFromManyThreadsAndProcessesNeverMix) {
     }
     whole += begins && ends;
   }
-  EXPECT_EQ(whole, kProcesses * kThreads * kLines);
+  EXPECT_EQ(whole, kProcesses * kMixThreads * kMixLines);
 }
 
 TEST(Trace, FullFileIsRotated) {
@@ -134,19 +149,19 @@ TEST(Trace, FullFileIsRotated) {
 TEST(Trace, ChildWithUnusableHome) {
   const char* home = std::getenv("KIV_TEST_TRACE_CHILD");
   if (home == nullptr) GTEST_SKIP() << "runs only as a child of UnusableHomeSendsTracesToStderr";
-  setenv("KIV_HOME", home, 1);
+  kivtest::setEnvironment("KIV_HOME", home, true);
   TQUtilities_TraceW(L"test", L"still visible");
   char buffer[260];
   EXPECT_EQ(TQUtilities_GetInstallDirA(buffer, sizeof buffer), 0);
 }
 
+// A home below a plain file can never be made, whoever runs the test.
 TEST(Trace, UnusableHomeSendsTracesToStderr) {
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  const std::string badHome = "/proc/kiv-no-such-dir/home";
+  kivtest::writeFile(kivtest::home() + "/plain-file", "");
+  const std::string badHome = kivtest::home() + "/plain-file/home";
   std::string output;
-  const int status = kivtest::run("KIV_TEST_TRACE_LATE=1 KIV_TEST_TRACE_CHILD=" + badHome + " '" + self +
-                                      "' --gtest_filter=Trace.ChildWithUnusableHome 2>&1",
-                                  &output);
+  const int status = kivtest::runSelf("Trace.ChildWithUnusableHome",
+                                      {{"KIV_TEST_TRACE_LATE", "1"}, {"KIV_TEST_TRACE_CHILD", badHome}}, &output);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find(badHome), std::string::npos) << output;
   EXPECT_NE(output.find("still visible"), std::string::npos) << output;

@@ -1,7 +1,6 @@
 // The small services of tqUtilities: install directory, file names, time, critical
 // sections, module file names and file access helpers.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
@@ -10,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "TQString.h"
 #include "platform/diagnostics.h"
+#include "platform/utf8.h"
 #include "support/kiv_test.h"
 #include "test_module.h"
 #include "tqUtilities.h"
@@ -78,7 +79,7 @@ TEST(Utilities, ModuleFileNameOfProcessAndModule) {
   HTQMODULE module = TQFactory_LoadExW(kTestModule, 1);
   ASSERT_NE(module, nullptr);
   ASSERT_GT(TQPorting_GetModuleFileNameW(module, buffer, 512), 0u);
-  EXPECT_NE(std::wstring(buffer).find(L"libkivTestComponent.so"), std::wstring::npos);
+  EXPECT_NE(std::wstring(buffer).find(kiv::utf::widen(testmodule::fileName("kivTestComponent"))), std::wstring::npos);
   TQFactory_Unload(module);
 }
 
@@ -87,11 +88,15 @@ TEST(Utilities, StringCheckAndFileAccess) {
   EXPECT_EQ(TQPorting_IsValidStringW(L""), 0);
   EXPECT_NE(TQPorting_IsValidStringW(L"tqOSServices"), 0);
 
-  const std::string dir = kivtest::home() + "/made\xC3\xA9";
+  // Narrow paths are in the system's code page: UTF-8 on Linux, the ANSI code page on Windows.
+  const std::wstring wideDir = std::filesystem::path(kivtest::home()).wstring() + L"/made\u00E9";
+  TQStringA narrowDir;
+  ASSERT_TRUE(narrowDir.assign_unicode(wideDir.c_str())) << "the code page has no \u00E9";
+  const std::string dir = narrowDir.str();
   EXPECT_EQ(tq_access(dir.c_str(), 0), -1);
-  EXPECT_EQ(tq_wmkdir((std::filesystem::path(kivtest::home()).wstring() + L"/made\u00E9").c_str(), 0755), 0);
+  EXPECT_EQ(tq_wmkdir(wideDir.c_str(), 0755), 0);
   EXPECT_EQ(tq_access(dir.c_str(), 0), 0);
-  EXPECT_EQ(tq_waccess((std::filesystem::path(kivtest::home()).wstring() + L"/made\u00E9").c_str(), 0), 0);
+  EXPECT_EQ(tq_waccess(wideDir.c_str(), 0), 0);
   EXPECT_EQ(tq_mkdir(dir.c_str(), 0755), -1);  // one level, and only once
   EXPECT_EQ(tq_mkdir((kivtest::home() + "/no/such/parent").c_str(), 0755), -1);
   EXPECT_EQ(tq_access(nullptr, 0), -1);

@@ -1,7 +1,9 @@
 // The local address list through the platform's query seam (fallback, zones, scope filter,
 // resolver order and failure, traces) and the real queries.
+#ifndef _WIN32
 #include <dlfcn.h>
 #include <net/if.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -13,12 +15,16 @@
 
 // The resolver fails only when out of memory. This program's definition comes first in
 // the symbol lookup of libtqNotify.so: it fails on request and otherwise calls the real one.
+// A Windows DLL binds its imports to the exporting DLL, so there the failure is not
+// injected and the test of it is Linux's.
 static std::atomic<bool> failResolver{false};
+#ifndef _WIN32
 extern "C" int ResApplyPolicyW(int reserved, const wchar_t* const* addresses, wchar_t*** ordered) {
   using Real = int (*)(int, const wchar_t* const*, wchar_t***);
   static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "ResApplyPolicyW"));
   return failResolver ? 8 : real(reserved, addresses, ordered);
 }
+#endif
 
 namespace {
 
@@ -65,12 +71,14 @@ TEST_F(AddressListTest, PolicyDropsUnusableScopesClassifiedWithoutTheZoneThenOrd
   EXPECT_TRUE(trace.traced("Address 10.1.2.3, scope type 8, filtered"));
 }
 
+#ifndef _WIN32
 TEST_F(AddressListTest, ResolverFailureKeepsTheFilteredListInSystemOrder) {
   adapters({"2001:0:1::7", "127.0.0.1", "192.0.2.10", "2a00::1"});
   failResolver = true;
   EXPECT_EQ(addresses(true), (Texts{L"2001:0:1::7", L"192.0.2.10", L"2a00::1"}));
   EXPECT_TRUE(trace.traced("Resolver was unable to re-order the address list according to policy"));
 }
+#endif
 
 TEST_F(AddressListTest, EverythingFilteredLeavesAnEmptyListAndSaysSo) {
   adapters({"127.0.0.1", "::1", "fe80::1%2"});
@@ -93,14 +101,22 @@ TEST_F(AddressListTest, RealQueriesIncludingTheRetryWithTheAskedSize) {
   const auto both = kiv::platform::queryAdapterAddresses();
   ASSERT_TRUE(both);
   EXPECT_NE(std::find(both->begin(), both->end(), "127.0.0.1"), both->end());
+  std::vector<std::vector<std::string>> answers;
   for (std::size_t start : {std::size_t{4096}, std::size_t{1}}) {
     kiv::platform::testing::setIPv4QueryBufferSize(start);
     const auto ipv4 = kiv::platform::queryIPv4AdapterAddresses();
     ASSERT_TRUE(ipv4) << "starting buffer " << start;
-    EXPECT_NE(std::find(ipv4->begin(), ipv4->end(), "127.0.0.1"), ipv4->end());
+    answers.push_back(*ipv4);
   }
+  EXPECT_EQ(answers[1], answers[0]) << "the retry with the asked size gives the whole list";
+  // The older query leaves out the loopback adapter on Windows.
+#ifndef _WIN32
+  EXPECT_NE(std::find(answers[0].begin(), answers[0].end(), "127.0.0.1"), answers[0].end());
+#endif
 }
 
+// Addresses set up in a network namespace of the test's own.
+#ifndef _WIN32
 TEST_F(AddressListTest, LinkLocalAddressReadsWithItsInterfaceIndex) {
   std::string why;
   if (!watchertest::enterFreshNetworkNamespace(&why)) GTEST_SKIP() << why;
@@ -134,5 +150,7 @@ TEST_F(AddressListTest, AddressesComeAdapterByAdapterInInterfaceOrder) {
   for (const auto& [index, texts] : byInterface) expected.insert(expected.end(), texts.begin(), texts.end());
   EXPECT_EQ(addresses(false), expected);
 }
+
+#endif
 
 }  // namespace

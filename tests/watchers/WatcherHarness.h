@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sched.h>
+#endif
 
 #include <cstring>
 #include <cwchar>
@@ -110,6 +112,7 @@ class TraceSince {
   std::size_t start_;
 };
 
+#ifndef _WIN32
 inline void ip(const std::string& arguments) {
   std::string output;
   ASSERT_EQ(kivtest::run("ip " + arguments + " 2>&1", &output), 0) << "ip " << arguments << ": " << output;
@@ -125,6 +128,7 @@ inline bool enterFreshNetworkNamespace(std::string* why) {
   ip("link set lo up");
   return true;
 }
+#endif
 
 inline void setIpChangeScript(const std::wstring& commandLine) {
   TQptr<ITQConfig> config;
@@ -147,6 +151,38 @@ inline void setShellValue(const wchar_t* shell) {
   RegCloseKey(key);
 }
 inline void setShellValue(const std::wstring& shell) { setShellValue(shell.c_str()); }
+
+// Puts the Winlogon "Shell" value back as it was when made. The registry is the test's own
+// on Linux but the system's on Windows, where other tests need the real shell named.
+class ShellValueKept {
+ public:
+  ShellValueKept() {
+    using namespace kiv::platform;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(kHKeyLocalMachine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", kKeyRead,
+                        &key) != kErrorSuccess) {
+      return;
+    }
+    wchar_t value[512] = {};
+    uint32_t type = 0, size = sizeof value - sizeof(wchar_t);
+    if (RegQueryValueExW(key, L"Shell", &type, value, &size) == kErrorSuccess && type == kRegSz) saved_ = value;
+    existed_ = !saved_.empty();
+    RegCloseKey(key);
+  }
+  ~ShellValueKept() {
+    if (existed_) {
+      setShellValue(saved_);
+    } else {
+      setShellValue(nullptr);
+    }
+  }
+  ShellValueKept(const ShellValueKept&) = delete;
+  ShellValueKept& operator=(const ShellValueKept&) = delete;
+
+ private:
+  std::wstring saved_;
+  bool existed_ = false;
+};
 
 inline std::string tempPath(const std::string& name) { return kivtest::home() + "/" + name; }
 inline std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }

@@ -8,6 +8,9 @@ int main(int argc, char** argv) {
   CLI::App app{"KIV agent notifier: plug-in host and tools"};
   app.set_version_flag("--version", std::string("kiv ") + KIV_VERSION);
   app.require_subcommand(1);
+  // Options are "--name" on every system: a value that begins with "/" (a path, say) stays a
+  // value on Windows too. Subcommands take this from the app when they are added.
+  app.allow_windows_style_options(false);
 
   int exitCode = 0;
   kiv::tool::addHostCommand(app, exitCode);

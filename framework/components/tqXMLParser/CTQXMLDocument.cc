@@ -6,16 +6,14 @@
 
 #include "TQString.h"
 #include "XmlTree.h"
+#include "platform/utf8.h"
 
 namespace {
 
 // Names the caller gives are wide; a name that cannot be converted matches nothing.
 bool toUtf8(const wchar_t* name, std::string& out) {
   if (name == nullptr || *name == 0) return false;
-  TQStringA narrow;
-  if (!narrow.assign_unicode(name)) return false;
-  out = narrow.str();
-  return true;
+  return kiv::utf::toUtf8(name, out);
 }
 
 }  // namespace

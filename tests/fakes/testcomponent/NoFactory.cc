@@ -1,2 +1,4 @@
 // A library with an init entry but no TQCreateInstance: the factory must refuse it.
-extern "C" __attribute__((visibility("default"))) int TQInit(void*) { return 1; }
+#include "TQTypes.h"
+
+extern "C" TQ_API int TQInit(void*) { return 1; }

@@ -52,13 +52,13 @@ class TestObject final : public ITQTest {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int TQInit(HTQMODULE handle) {
+TQ_API int TQInit(HTQMODULE handle) {
   ++initCalls;
   moduleHandle = handle;
   return handle != nullptr ? 1 : 0;
 }
 
-__attribute__((visibility("default"))) ITQImpl* TQCreateInstance(const char* className, int version) {
+TQ_API ITQImpl* TQCreateInstance(const char* className, int version) {
   if (className == nullptr || std::strcmp(className, kTestClass) != 0) return nullptr;
   auto* object = new TestObject;
   if (!object->CheckVersion(version)) {
@@ -68,7 +68,7 @@ __attribute__((visibility("default"))) ITQImpl* TQCreateInstance(const char* cla
   return TestObject::handOut(object);
 }
 
-__attribute__((visibility("default"))) int TestComponent_LiveObjects() { return liveObjects; }
-__attribute__((visibility("default"))) int TestComponent_InitCalls() { return initCalls; }
+TQ_API int TestComponent_LiveObjects() { return liveObjects; }
+TQ_API int TestComponent_InitCalls() { return initCalls; }
 
 }  // extern "C"
