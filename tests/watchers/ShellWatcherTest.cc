@@ -96,9 +96,6 @@ class ShellProcess {
   std::unique_ptr<kiv::platform::Process> process_;
 };
 
-// Under Wine these pass but their process then sometimes fails to end (seen in one run of
-// three; the cause is not found yet), so on Windows they wait for that to be mended.
-#ifndef _WIN32
 Report logoff(const std::wstring& user) {
   return {3, user, user.empty() ? L"" : L".|CORP|" + user, user.empty() ? L"" : L"CORP|" + user};
 }
@@ -179,6 +176,5 @@ TEST_F(ShellWatcherTest, AnotherInstanceOfTheShellIsWatchedInTurnWithoutAReport)
   EXPECT_EQ(logoffs, (std::vector<Report>{logoff(L""), kSessionLogoff, logoff(L"alice"), kSessionLogoff}));
 }
 
-#endif
 
 }  // namespace
