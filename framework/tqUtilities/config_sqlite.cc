@@ -7,13 +7,17 @@
 namespace kiv::config {
 namespace {
 
+// A connection that finds the shared WAL index being recovered or first set up by another
+// one is told the store is read-only; like a lock, that passes once the other is done.
 bool isBusy(int rc) {
   const int primary = rc & 0xFF;
-  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED || rc == SQLITE_READONLY_RECOVERY ||
+         rc == SQLITE_READONLY_CANTINIT;
 }
 
 // SQLite calls the busy handler for most lock waits, but not all (a WAL file being
-// recovered, a snapshot that went stale); those are retried here until the same deadline.
+// recovered, a snapshot that went stale, a WAL index being set up); those are retried here
+// until the same deadline.
 template <class Attempt, class Reset>
 int retryWhileBusy(Attempt attempt, Reset reset) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);

@@ -1,7 +1,9 @@
 // Opening config.db for one thread: WAL mode, busy timeout, the tables and the
 // statements that every later call reuses.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "framework/tqUtilities/config_report.h"
 #include "framework/tqUtilities/config_store.h"
@@ -47,12 +49,19 @@ bool tableExists(sqlite3* db, int* rc) {
   return *rc == SQLITE_ROW;
 }
 
-int createSchema(sqlite3* db) {
+// On failure *error says why, taken before the rollback that would clear it.
+int createSchema(sqlite3* db, std::string* error) {
   int rc = SQLITE_OK;
   if (tableExists(db, &rc)) return SQLITE_OK;
-  if (rc != SQLITE_DONE) return rc;
+  if (rc != SQLITE_DONE) {
+    *error = lastError(db);
+    return rc;
+  }
   rc = execute(db, kSchema);
-  if (rc != SQLITE_OK) execute(db, "ROLLBACK");
+  if (rc != SQLITE_OK) {
+    *error = lastError(db);
+    execute(db, "ROLLBACK");
+  }
   return rc;
 }
 
@@ -64,6 +73,24 @@ int enableWal(sqlite3* db) {
   const int rc = use.step();
   if (rc != SQLITE_ROW) return rc;
   return use.text(0) == "wal" ? SQLITE_OK : SQLITE_READONLY;
+}
+
+// SQLite opens a file that refuses writing at that moment read-only, without saying so: on
+// Windows a file that another connection is just creating can refuse a writer for a moment.
+// The store must be writable, so such a connection is closed and the file opened again, a
+// few times before it is taken for a file that cannot be written.
+int openWritable(const std::string& path, sqlite3** db) {
+  constexpr int kAttempts = 6;
+  auto pause = std::chrono::milliseconds(1);
+  for (int attempt = 1;; ++attempt) {
+    const int rc = sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK || sqlite3_db_readonly(*db, "main") != 1 || attempt == kAttempts) return rc;
+    sqlite3_close(*db);
+    *db = nullptr;
+    std::this_thread::sleep_for(pause);
+    pause *= 2;
+  }
 }
 
 // Raised by reopenOnNextUse; a thread whose store is older opens a new one.
@@ -79,8 +106,7 @@ std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::str
   store->owner_ = processId();
   store->openedIn_ = storeGeneration.load(std::memory_order_relaxed);
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = openWritable(path, &raw);
   store->db_.reset(raw);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(raw, 1);
@@ -95,11 +121,16 @@ std::unique_ptr<ConfigStore> ConfigStore::open(const std::string& path, std::str
   // thousands of units reads the whole units part of the file. The map is address space
   // shared with the system's file cache, not memory of this process.
   if (rc == SQLITE_OK) rc = execute(raw, "PRAGMA mmap_size = 268435456");
-  if (rc == SQLITE_OK) rc = createSchema(raw);
+  std::string schemaError;
+  if (rc == SQLITE_OK) rc = createSchema(raw, &schemaError);
   if (rc == SQLITE_OK && !store->prepareStatements()) rc = sqlite3_errcode(raw);
   if (rc != SQLITE_OK) {
-    *error = rc == SQLITE_READONLY && sqlite3_errcode(raw) == SQLITE_OK ? "the file cannot be written"
-                                                                        : lastError(raw);
+    if (!schemaError.empty()) {
+      *error = schemaError;
+    } else {
+      *error = rc == SQLITE_READONLY && sqlite3_errcode(raw) == SQLITE_OK ? "the file cannot be written"
+                                                                          : lastError(raw);
+    }
     return nullptr;
   }
   return store;

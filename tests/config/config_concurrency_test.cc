@@ -55,7 +55,13 @@ TEST(ConfigConcurrency, ThreadsWritingAndReadingLoseNothing) {
   for (auto& t : writers) t.join();
   writing = false;
   reader.join();
-  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(failures, 0) << [] {
+    std::string errors;  // the store traces why it could not be opened or written
+    for (const auto& line : kivtest::traceLines()) {
+      if (line.find(" ERROR ") != std::string::npos) errors += line + "\n";
+    }
+    return errors;
+  }();
 
   Config config;
   EXPECT_EQ(configtest::sections(config.get(), L"dlox/agent/units").size(), static_cast<size_t>(kThreads));
