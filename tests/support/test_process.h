@@ -19,5 +19,7 @@ void unsetEnvironment(const char* name);
 std::string ownProgramPath();
 // Ends a process at once, as the system ends a killed one (SIGKILL, TerminateProcess).
 void killProcess(int pid);
+// The Windows build runs under Wine rather than on Windows itself (false on Linux).
+bool underWine();
 
 }  // namespace kivtest

@@ -46,7 +46,7 @@ void setWinLogonMarker(bool installed) {
 class NotificationGate : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!wintest::underWine()) GTEST_SKIP() << "choosing a program's version needs Wine";
+    if (!kivtest::underWine()) GTEST_SKIP() << "choosing a program's version needs Wine";
     // Where the shell is watched, the prefix's explorer.exe is the shell it finds and waits
     // on, so it reports nothing of its own. Wine starts it for the first program that asks
     // for the desktop.

@@ -9,9 +9,6 @@
 
 namespace wintest {
 
-// True when the tests run under Wine, which alone lets a program's version be chosen.
-bool underWine();
-
 // The directory of the running test program, which the probe and the modules share.
 std::wstring programDirectory();
 

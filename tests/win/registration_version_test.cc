@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "probe_runner.h"
+#include "support/test_process.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ void expectRunValue() {
 class VersionGate : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!wintest::underWine()) GTEST_SKIP() << "choosing a program's version needs Wine";
+    if (!kivtest::underWine()) GTEST_SKIP() << "choosing a program's version needs Wine";
     removeEverything();
   }
   void TearDown() override { removeEverything(); }

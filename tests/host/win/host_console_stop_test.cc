@@ -7,14 +7,10 @@
 #include <string>
 
 #include "host/HostFixture.h"
+#include "support/test_process.h"
 
 namespace hosttest {
 namespace {
-
-bool runningUnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // Delivers a control event the way the console server does on Windows: on a new thread of
 // the process, in the system's own dispatcher (CtrlRoutine), which calls the handlers.
@@ -64,7 +60,7 @@ TEST_F(HostConsoleStopTest, CtrlBreakStopsTheHostInOrder) {
   startWithOneEvent();
   if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(host_->pid()))) {
     const DWORD error = GetLastError();
-    ASSERT_TRUE(runningUnderWine()) << "Ctrl+Break could not be sent: error " << error;
+    ASSERT_TRUE(kivtest::underWine()) << "Ctrl+Break could not be sent: error " << error;
     RecordProperty("ctrl_break", "through CtrlRoutine: Wine refused GenerateConsoleCtrlEvent, error " +
                                      std::to_string(error));
     ASSERT_TRUE(deliverThroughDispatcher(host_->pid(), CTRL_BREAK_EVENT)) << "error " << GetLastError();

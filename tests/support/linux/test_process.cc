@@ -34,6 +34,8 @@ std::string ownProgramPath() { return std::filesystem::read_symlink("/proc/self/
 
 void killProcess(int pid) { kill(pid, SIGKILL); }
 
+bool underWine() { return false; }
+
 int run(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;

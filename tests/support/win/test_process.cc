@@ -64,6 +64,11 @@ void killProcess(int pid) {
   CloseHandle(process);
 }
 
+bool underWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 int run(const std::string& command, std::string* output) {
   FILE* pipe = _wpopen(kiv::utf::widen(command).c_str(), L"rb");
   if (pipe == nullptr) return -1;
