@@ -19,18 +19,6 @@ void configureListener(const wchar_t* address) {
   config->Release();
 }
 
-// The address the listener reported when it started.
-std::string listenerAddress() {
-  const std::string marker = "TCP listener on ";
-  for (const auto& line : kivtest::traceLines()) {
-    const size_t at = line.find(marker);
-    if (at == std::string::npos) continue;
-    std::string address = line.substr(at + marker.size());
-    return address.substr(0, address.find_first_of(" \r\n"));
-  }
-  return {};
-}
-
 }  // namespace
 
 TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
@@ -39,7 +27,7 @@ TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
     return got.isLocal == 0 ? kSmRefused : kSmTaken;
   });
   ASSERT_EQ(endpoint.openResult(), 0);
-  const std::string address = listenerAddress();
+  const std::string address = kivtest::tracedListenerAddress();
   ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
 
   const std::string text = "<Notification Type=\"Docked\"/>";

@@ -12,18 +12,6 @@
 namespace hosttest {
 namespace {
 
-// The address the bus's TCP listener reported when it started.
-std::string listenerAddress() {
-  const std::string marker = "TCP listener on ";
-  for (const auto& line : kivtest::traceLines()) {
-    const size_t at = line.find(marker);
-    if (at == std::string::npos) continue;
-    std::string address = line.substr(at + marker.size());
-    return address.substr(0, address.find_first_of(" \r\n"));
-  }
-  return {};
-}
-
 // A session logon or console switch from another machine would speak for this one.
 TEST_F(HostTest, HostEventsFromAnotherMachineAreRefusedAndNotDelivered) {
   {
@@ -34,7 +22,7 @@ TEST_F(HostTest, HostEventsFromAnotherMachineAreRefusedAndNotDelivered) {
     config->Release();
   }
   startHost({"--json"});
-  const std::string address = listenerAddress();
+  const std::string address = kivtest::tracedListenerAddress();
   ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
 
   for (const char* event : {"<HostEvent code=\"15\" s1=\"1\" s2=\"3\" s3=\"\"/>",

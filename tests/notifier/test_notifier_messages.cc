@@ -1,6 +1,5 @@
 // Notification messages end to end: sent over the real bus, handled by a live notifier,
 // written to the real units database and reported to a recording host sink.
-#include <cctype>
 
 #include "ITQConfig.h"
 #include "notifier/NotifierTest.h"
@@ -151,13 +150,8 @@ TEST_F(MessageTest, RemoteMessageIsIgnoredWithItsTrace) {
     ASSERT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
   }
   start("10.0");
-  std::string address;
-  for (const auto& line : kivtest::traceLines()) {
-    const auto at = line.find("TCP listener on ");
-    if (at != std::string::npos) address = line.substr(at + 16);
-  }
+  const std::string address = kivtest::tracedListenerAddress();
   ASSERT_FALSE(address.empty());
-  while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
   const std::string text = "<Notification Type=\"Docked\"><Id>1</Id><Type>t</Type></Notification>";
   uint32_t status = 0xFFFFFFFF;
   ASSERT_EQ(SmSendTo(address.c_str(), "tqNotify", text.c_str(), static_cast<uint32_t>(text.size()), &status, 20000), 0);

@@ -150,6 +150,17 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   }
 }
 
+std::string tracedListenerAddress() {
+  const std::string marker = "TCP listener on ";
+  for (const auto& line : traceLines()) {
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) continue;
+    const std::string address = line.substr(at + marker.size());
+    return address.substr(0, address.find_first_of(" \r\n"));
+  }
+  return {};
+}
+
 bool ranInOwnProcess(const std::string& launcher) {
   if (std::getenv("KIV_TEST_OWN_PROCESS") != nullptr) return false;
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();

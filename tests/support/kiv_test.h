@@ -24,6 +24,9 @@ std::vector<std::string> traceLines();
 // Number of trace lines that contain `text`.
 int countTrace(const std::string& text);
 bool traced(const std::string& text);
+// The address ("tcp://host:port") the bus's TCP listener traced when it started; empty when
+// none was traced.
+std::string tracedListenerAddress();
 
 // Polls `condition` until it holds or `timeout` passes; no fixed sleeps in tests.
 bool waitFor(const std::function<bool()>& condition,
