@@ -1,7 +1,7 @@
 // The KIV_HOME root and directories below it, created on demand: the root may be traversed
 // by others, the rest has the mode each caller asks for.
 #include "platform/home.h"
-#include "platform/linux/home_path.h"
+#include "platform/home_path.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

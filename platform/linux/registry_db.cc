@@ -10,7 +10,7 @@
 #include "platform/diagnostics.h"
 #include "platform/file_util.h"
 #include "platform/home.h"
-#include "platform/linux/home_path.h"
+#include "platform/home_path.h"
 #include "platform/registry.h"
 
 namespace kiv::platform::detail {

@@ -2,6 +2,7 @@
 // directories below it, created on demand; the levels this creates are private to the
 // user the process runs as (with SYSTEM and the Administrators).
 #include "platform/home.h"
+#include "platform/home_path.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -97,7 +98,7 @@ bool ensureBelow(std::wstring* path, const std::wstring& relative, unsigned mode
   return true;
 }
 
-std::wstring configuredHome() {
+std::wstring configuredWideHome() {
   std::wstring home = environment(L"KIV_HOME");
   if (home.empty()) {
     const std::wstring data = machineDataFolder();
@@ -113,7 +114,7 @@ std::wstring configuredHome() {
 }  // namespace
 
 std::string kivHome(std::string* error) {
-  const std::wstring home = configuredHome();
+  const std::wstring home = configuredWideHome();
   if (home.empty()) {
     setError(error, "no KIV_HOME is set and the ProgramData folder is unknown");
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -134,5 +135,11 @@ std::string kivSubdirectory(const std::string& relative, unsigned mode, std::str
   while (path.size() > rootLength(path) && isSeparator(path.back())) path.pop_back();
   return kiv::utf::narrow(path);
 }
+
+namespace detail {
+
+std::string configuredHome() { return kiv::utf::narrow(configuredWideHome()); }
+
+}  // namespace detail
 
 }  // namespace kiv::platform

@@ -16,7 +16,7 @@
 
 #include "TQSMCAPI.h"
 #include "platform/home.h"
-#include "platform/linux/home_path.h"
+#include "platform/home_path.h"
 
 namespace kiv::bus {
 namespace {

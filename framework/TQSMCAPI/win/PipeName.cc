@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/home.h"
+#include "platform/home_path.h"
 #include "platform/utf8.h"
 
 namespace kiv::bus::win {
@@ -24,13 +24,12 @@ std::string rootDigest(const std::string& root) {
 }
 
 std::wstring pipeName(const std::string& endpoint) {
-  // The root never changes while the process runs: every send needs it.
-  static const std::string digest = [] {
-    const std::string root = platform::kivHome();
-    return root.empty() ? std::string() : rootDigest(root);
-  }();
-  if (digest.empty()) return {};
-  return utf::widen("\\\\.\\pipe\\kiv-bus-" + digest + "-" + endpoint);
+  // Taken from the configured root on every call, without touching the file system: a
+  // process whose root changes (KIV_HOME set anew) must not keep using the old one's pipes
+  // while its endpoints' lock files already live under the new root.
+  const std::string root = platform::detail::configuredHome();
+  if (root.empty()) return {};
+  return utf::widen("\\\\.\\pipe\\kiv-bus-" + rootDigest(root) + "-" + endpoint);
 }
 
 std::string lengthPrefix(uint32_t length) {

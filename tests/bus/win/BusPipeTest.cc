@@ -16,6 +16,7 @@
 #include "framework/TQSMCAPI/win/PipeName.h"
 #include "framework/TQSMCAPI/win/PipeSecurity.h"
 #include "support/kiv_test.h"
+#include "support/test_process.h"
 #include "tests/bus/BusTestEndpoint.h"
 #include "tests/bus/win/PeerProcess.h"
 
@@ -261,6 +262,21 @@ TEST(BusWindows, AnEndpointNameHasOneOwnerAtATime) {
   uint32_t status = 99;
   EXPECT_EQ(bustest::send("busHeld", "<x/>", &status), 0);
   EXPECT_EQ(next.calls(), 1);
+}
+
+// A process whose KIV_HOME is set anew sends to the new root's endpoints at once, as every
+// other process under that root does, although it named a pipe under the old root before.
+TEST(BusWindows, AProcessFollowsItsRootWhenItIsSetAnew) {
+  uint32_t status = 99;
+  EXPECT_EQ(bustest::send("busMoved", "<x/>", &status), kSmErrNoListener);
+  const std::string newHome = kivtest::home() + "\\moved";
+  ASSERT_TRUE(CreateDirectoryW(kiv::utf::widen(newHome).c_str(), nullptr));
+  PeerProcess holder({"--home", newHome, "hold", "busMoved"});
+  ASSERT_EQ(holder.readLine(), "open 0");
+  kivtest::setEnvironment("KIV_HOME", newHome.c_str(), true);
+  EXPECT_EQ(bustest::send("busMoved", "<x/>", &status), 0);
+  EXPECT_EQ(status, kSmTaken);
+  kivtest::setEnvironment("KIV_HOME", kivtest::home().c_str(), true);
 }
 
 TEST(BusWindows, EndpointsOfAnotherStateRootAreOthers) {

@@ -1,5 +1,5 @@
 // The configured root directory without touching the file system, for callers that only
-// need to notice whether it changed.
+// need to notice whether it changed or to name things after it.
 #pragma once
 
 #include <string>
