@@ -45,6 +45,23 @@ void appendWide(std::wstring& out, char32_t c) {
 
 char32_t wideUnit(wchar_t unit) { return static_cast<std::make_unsigned_t<wchar_t>>(unit); }
 
+// Converts one code point at a time; a malformed one becomes U+FFFD and the rest is still
+// converted, and the answer says whether everything was well formed.
+template <typename Char, typename Out, typename Read, typename Append>
+bool recode(std::basic_string_view<Char> in, Out& out, Read read, Append append) {
+  out.clear();
+  out.reserve(in.size());
+  bool allValid = true;
+  for (std::size_t at = 0; at < in.size();) {
+    std::size_t used = 0;
+    bool valid = true;
+    append(out, read(in.data() + at, in.size() - at, &used, &valid));
+    allValid = allValid && valid;
+    at += used;
+  }
+  return allValid;
+}
+
 }  // namespace
 
 char32_t decodeOne(const char* text, std::size_t size, std::size_t* used, bool* valid) {
@@ -105,33 +122,11 @@ void appendUtf8(std::string& out, char32_t c) {
 }
 
 bool toWide(std::string_view utf8, std::wstring& out) {
-  if (systemToWide(utf8, out)) return true;
-  out.clear();
-  out.reserve(utf8.size());
-  bool allValid = true;
-  for (std::size_t at = 0; at < utf8.size();) {
-    std::size_t used = 0;
-    bool valid = true;
-    appendWide(out, decodeOne(utf8.data() + at, utf8.size() - at, &used, &valid));
-    allValid = allValid && valid;
-    at += used;
-  }
-  return allValid;
+  return systemToWide(utf8, out) || recode(utf8, out, decodeOne, appendWide);
 }
 
 bool toUtf8(std::wstring_view wide, std::string& out) {
-  if (systemToUtf8(wide, out)) return true;
-  out.clear();
-  out.reserve(wide.size());
-  bool allValid = true;
-  for (std::size_t at = 0; at < wide.size();) {
-    std::size_t used = 0;
-    bool valid = true;
-    appendUtf8(out, readWide(wide.data() + at, wide.size() - at, &used, &valid));
-    allValid = allValid && valid;
-    at += used;
-  }
-  return allValid;
+  return systemToUtf8(wide, out) || recode(wide, out, readWide, appendUtf8);
 }
 
 std::wstring widen(std::string_view utf8) {

@@ -31,6 +31,8 @@ class OutputPipe {
 
  private:
   friend class ChildProcess;
+  bool readByte(char* byte);
+
   // A descriptor on Linux, a handle on Windows; -1 for none.
   intptr_t readEnd_ = -1;
   intptr_t writeEnd_ = -1;

@@ -19,19 +19,8 @@ OutputPipe::OutputPipe() {
   writeEnd_ = fds[1];
 }
 
-OutputPipe::~OutputPipe() {
-  closeReadEnd();
-  closeWriteEnd();
-}
-
-bool OutputPipe::readLine(std::string* line) {
-  line->clear();
-  char byte = 0;
-  while (readEnd_ != -1 && read(static_cast<int>(readEnd_), &byte, 1) == 1) {
-    *line += byte;
-    if (byte == '\n') return true;
-  }
-  return false;
+bool OutputPipe::readByte(char* byte) {
+  return readEnd_ != -1 && read(static_cast<int>(readEnd_), byte, 1) == 1;
 }
 
 void OutputPipe::closeWriteEnd() {

@@ -48,20 +48,9 @@ OutputPipe::OutputPipe() {
   writeEnd_ = reinterpret_cast<intptr_t>(writeEnd);
 }
 
-OutputPipe::~OutputPipe() {
-  closeReadEnd();
-  closeWriteEnd();
-}
-
-bool OutputPipe::readLine(std::string* line) {
-  line->clear();
-  char byte = 0;
+bool OutputPipe::readByte(char* byte) {
   DWORD n = 0;
-  while (readEnd_ != -1 && ReadFile(handleOf(readEnd_), &byte, 1, &n, nullptr) && n == 1) {
-    *line += byte;
-    if (byte == '\n') return true;
-  }
-  return false;
+  return readEnd_ != -1 && ReadFile(handleOf(readEnd_), byte, 1, &n, nullptr) && n == 1;
 }
 
 void OutputPipe::closeWriteEnd() {
@@ -88,15 +77,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
                                         : openInheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
   HANDLE error = openInheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = output;
-  startup.hStdError = error;
-  std::wstring commandLine = windowsCommandLine(argv);
-  if (!CreateProcessW(widenArgument(argv[0]).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &state_->process)) {
+  if (!startProgram(argv, input, output, error, CREATE_NEW_PROCESS_GROUP, &state_->process)) {
     state_->process = PROCESS_INFORMATION{};
   }
   for (HANDLE own : {input, error, stdoutPipe != nullptr ? INVALID_HANDLE_VALUE : output}) {

@@ -61,4 +61,17 @@ std::wstring windowsCommandLine(const std::vector<std::string>& argv) {
   return line;
 }
 
+bool startProgram(const std::vector<std::string>& argv, HANDLE input, HANDLE output, HANDLE error,
+                  DWORD creationFlags, PROCESS_INFORMATION* process) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  std::wstring commandLine = windowsCommandLine(argv);
+  return CreateProcessW(widenArgument(argv[0]).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        creationFlags, nullptr, nullptr, &startup, process) != 0;
+}
+
 }  // namespace kivtest

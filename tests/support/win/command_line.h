@@ -1,6 +1,8 @@
-// The command line of a Windows program started by a test: each argument quoted so that
-// CommandLineToArgvW, and so the C runtime, gives it back exactly.
+// Windows programs started by a test: the command line, with each argument quoted so that
+// CommandLineToArgvW, and so the C runtime, gives it back exactly, and the start itself.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -11,5 +13,10 @@ namespace kivtest {
 // UTF-16 unit; see run_program.h.
 std::wstring windowsCommandLine(const std::vector<std::string>& argv);
 std::wstring widenArgument(const std::string& text);
+
+// Starts argv[0] with the given standard handles, which must be inheritable; false when it
+// could not be started.
+bool startProgram(const std::vector<std::string>& argv, HANDLE input, HANDLE output, HANDLE error,
+                  DWORD creationFlags, PROCESS_INFORMATION* process);
 
 }  // namespace kivtest

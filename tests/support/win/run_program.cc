@@ -17,16 +17,8 @@ int runProgram(const std::vector<std::string>& argv, std::string* output) {
   HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &inheritable, OPEN_EXISTING, 0, nullptr);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  std::wstring commandLine = windowsCommandLine(argv);
   PROCESS_INFORMATION process{};
-  const bool started = CreateProcessW(widenArgument(argv[0]).c_str(), commandLine.data(), nullptr,
-                                      nullptr, TRUE, 0, nullptr, nullptr, &startup, &process) != 0;
+  const bool started = startProgram(argv, input, writeEnd, writeEnd, 0, &process);
   CloseHandle(writeEnd);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
 

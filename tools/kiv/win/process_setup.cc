@@ -25,14 +25,8 @@ std::string argumentText(std::wstring_view wide) {
     std::size_t used = 0;
     bool valid = true;
     const char32_t character = utf::readWide(wide.data() + at, wide.size() - at, &used, &valid);
-    const auto unit = static_cast<unsigned short>(wide[at]);
-    if (valid || unit < 0xD800 || unit > 0xDFFF) {
-      utf::appendUtf8(text, character);
-    } else {
-      text += static_cast<char>(0xE0 | (unit >> 12));
-      text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    // Invalid here means a lone surrogate, which goes in as its own code point.
+    utf::appendUtf8(text, valid ? character : static_cast<char16_t>(wide[at]));
     at += used;
   }
   return text;
