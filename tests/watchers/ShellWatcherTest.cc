@@ -17,17 +17,11 @@
 #include "platform/process.h"
 #include "platform/utf8.h"
 #include "support/test_process.h"
-#include "platform/version.h"
 
 namespace {
 
+using watchertest::LegacyPlatform;
 using watchertest::Report;
-
-// Constructed before the notifier, which decides at construction whether to watch.
-struct LegacyPlatform {
-  LegacyPlatform() { kiv::platform::testing::setWindowsVersion("4.0"); }
-  ~LegacyPlatform() { kiv::platform::testing::setWindowsVersion(nullptr); }
-};
 
 std::wstring shellName() {
   TQStringW name(L"left over");

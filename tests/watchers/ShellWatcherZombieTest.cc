@@ -11,16 +11,11 @@
 
 #include "WatcherHarness.h"
 #include "platform/process.h"
-#include "platform/version.h"
 
 namespace {
 
+using watchertest::LegacyPlatform;
 using watchertest::Report;
-
-struct LegacyPlatform {
-  LegacyPlatform() { kiv::platform::testing::setWindowsVersion("4.0"); }
-  ~LegacyPlatform() { kiv::platform::testing::setWindowsVersion(nullptr); }
-};
 
 char processState(int pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

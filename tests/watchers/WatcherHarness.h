@@ -18,11 +18,19 @@
 #include "ITQConfig.h"
 #include "ITQEventSink.h"
 #include "platform/registry.h"
+#include "platform/version.h"
 #include "support/kiv_test.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqUtilities.h"
 
 namespace watchertest {
+
+// Windows NT 4.0 for the scope's life, the platform whose notifier watches the shell.
+// Constructed before the notifier, which decides at construction whether to watch.
+struct LegacyPlatform {
+  LegacyPlatform() { kiv::platform::testing::setWindowsVersion("4.0"); }
+  ~LegacyPlatform() { kiv::platform::testing::setWindowsVersion(nullptr); }
+};
 
 struct Report {
   int code;

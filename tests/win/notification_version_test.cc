@@ -16,7 +16,7 @@
 
 namespace {
 
-const wchar_t kAgentKey[] = L"SOFTWARE\\Veltrana\\Orvex DLOX\\Agent";
+using wintest::kAgentKey;
 
 // The events a notifier reported under `version`, one "code s1" a line.
 std::vector<std::string> eventsUnder(const wchar_t* version) {

@@ -9,6 +9,9 @@
 
 namespace wintest {
 
+// The agent's own key below HKEY_LOCAL_MACHINE, where its Winlogon marker lives.
+inline constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Veltrana\\Orvex DLOX\\Agent";
+
 // The directory of the running test program, which the probe and the modules share.
 std::wstring programDirectory();
 
