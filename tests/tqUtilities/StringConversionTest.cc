@@ -117,6 +117,13 @@ TEST(StringOperations, CaseHandlingCoversNonAsciiLetters) {
   ASSERT_TRUE(lower.assign_unicode(L"\u00E9T\u00C9"));
   EXPECT_EQ(upper.comparei(lower.c_str()), 0);
   EXPECT_NE(TQStringA("abc").comparei("abd"), 0);
+
+  // Letters beyond the basic plane (Deseret), surrogate pairs where wchar_t has 16 bits.
+  TQStringW deseret(L"\U00010428x\U0001F600");
+  deseret.toupper();
+  EXPECT_EQ(deseret.str(), std::wstring(L"\U00010400X\U0001F600"));
+  EXPECT_EQ(TQStringW(L"\U00010400").comparei(L"\U00010428"), 0);
+  EXPECT_NE(TQStringW(L"\U0001F600").comparei(L"\U0001F601"), 0);
 }
 
 TEST(StringOperations, PositionsOutOfRangeGiveEmptyResults) {
