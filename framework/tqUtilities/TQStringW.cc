@@ -8,6 +8,7 @@
 #include "case_fold.h"
 #include "formatter.h"
 #include "framework/tqUtilities/code_page.h"
+#include "framework/tqUtilities/path_separator.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -116,7 +117,7 @@ int TQStringW::comparei(const wchar_t* other) const {
 }
 
 void TQStringW::add_path_separator() {
-  if (text_.empty() || text_.back() != L'/') text_ += L'/';
+  if (text_.empty() || !kiv::path::isSeparator(text_.back())) text_ += static_cast<wchar_t>(kiv::path::kSeparator);
 }
 
 TQStringW operator+(const TQStringW& a, const TQStringW& b) {

@@ -143,16 +143,35 @@ TEST(StringOperations, NullTextIsEmptyAndSeparatorIsAddedOnce) {
   TQStringW wide(nullptr);
   wide += static_cast<const wchar_t*>(nullptr);
   EXPECT_TRUE(wide.empty());
-  wide = L"/var/lib";
-  wide.add_path_separator();
-  wide.add_path_separator();
-  EXPECT_EQ(wide, L"/var/lib/");
-  EXPECT_EQ(wide + L"kiv" + TQStringW(L"/x"), L"/var/lib/kiv/x");
   TQStringA narrow(nullptr);
   narrow += "dir";
   narrow.add_path_separator();
   narrow.add_path_separator();
+#ifdef _WIN32
+  // Windows writes a backslash and takes either separator as one already there.
+  EXPECT_EQ(narrow, "dir\\");
+  for (const wchar_t* ended : {L"C:\\data\\", L"C:\\data/"}) {
+    wide = ended;
+    wide.add_path_separator();
+    EXPECT_EQ(wide, ended);
+  }
+  wide = L"C:\\data";
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"C:\\data\\");
+  narrow = "C:\\data/";
+  narrow.add_path_separator();
+  EXPECT_EQ(narrow, "C:\\data/");
+#else
   EXPECT_EQ(narrow, "dir/");
+  wide = L"/var/lib";
+  wide.add_path_separator();
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"/var/lib/");
+  wide = L"odd\\";  // a backslash is an ordinary character in a Linux file name
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"odd\\/");
+#endif
+  EXPECT_EQ(TQStringW(L"a") + L"kiv" + TQStringW(L"/x"), L"akiv/x");
 }
 
 }  // namespace
