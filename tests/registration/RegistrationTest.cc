@@ -256,6 +256,22 @@ TEST_F(Registration, UnregisterLeavesAnAgentKeyWithSubkeys) {
   EXPECT_TRUE(readValue(kAgentKey, L"Other").has_value());
 }
 
+// The agent key holds the agent's other settings too: only the marker goes, and the key
+// stays while anything is left in it.
+TEST_F(Registration, UnregisterKeepsTheAgentKeyWhileItHoldsOtherValues) {
+  hooks::setWindowsVersion("5.0");
+  RegisterNotifications();
+  writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
+  writeString(kAgentKey, L"InstallDir", L"C:\\KIV");
+  EXPECT_EQ(UnregisterNotifications(), 1);
+  EXPECT_FALSE(keyExists(kNotifyKey));
+  EXPECT_FALSE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value());
+  const auto kept = readValue(kAgentKey, L"InstallDir");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->text, L"C:\\KIV");
+}
+
+
 TEST_F(Registration, Windows2000IgnoresTheInstalledMarker) {
   writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
   hooks::setWindowsVersion("5.0");
