@@ -53,13 +53,20 @@ long setDword(HKEY key, const wchar_t* name, uint32_t value) {
   return RegSetValueExW(key, name, kRegDword, &value, sizeof value);
 }
 
+// The system splits a Run command line at its first space: an unquoted path with a space
+// ("C:\Program Files\...") would start C:\Program.exe, if someone placed one there.
+std::wstring commandLineFor(const std::wstring& programPath) {
+  if (programPath.find(L' ') == std::wstring::npos) return programPath;
+  return L'"' + programPath + L'"';
+}
+
 // Points the machine-wide Run key at the per-user notification program.
 void writeRunValue(const std::wstring& programPath) {
   Key run;
   if (RegCreateKeyExW(kHKeyLocalMachine, kRunKey, kKeyAllAccess, run.out()) != kErrorSuccess) {
     return;
   }
-  setString(run.get(), kRunValue, kRegSz, programPath);
+  setString(run.get(), kRunValue, kRegSz, commandLineFor(programPath));
 }
 
 bool notifyKeyExists() {
