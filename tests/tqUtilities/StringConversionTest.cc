@@ -149,18 +149,18 @@ TEST(StringOperations, NullTextIsEmptyAndSeparatorIsAddedOnce) {
   narrow.add_path_separator();
 #ifdef _WIN32
   // Windows writes a backslash and takes either separator as one already there.
-  EXPECT_EQ(narrow, "dir\\");
+  EXPECT_EQ(narrow.str(), "dir\\");
   for (const wchar_t* ended : {L"C:\\data\\", L"C:\\data/"}) {
     wide = ended;
     wide.add_path_separator();
-    EXPECT_EQ(wide, ended);
+    EXPECT_EQ(wide.str(), std::wstring(ended));
   }
   wide = L"C:\\data";
   wide.add_path_separator();
-  EXPECT_EQ(wide, L"C:\\data\\");
+  EXPECT_EQ(wide.str(), L"C:\\data\\");
   narrow = "C:\\data/";
   narrow.add_path_separator();
-  EXPECT_EQ(narrow, "C:\\data/");
+  EXPECT_EQ(narrow.str(), "C:\\data/");
 #else
   EXPECT_EQ(narrow, "dir/");
   wide = L"/var/lib";
