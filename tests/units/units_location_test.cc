@@ -13,7 +13,6 @@ namespace {
 
 TEST_F(UnitsTest, UnitsPathFromConfigurationOrInstallDirectory) {
 #ifdef _WIN32
-  const std::string below = "\\Agent\\units";
   // A base that already ends in either separator gets no second one.
   const std::pair<const wchar_t*, std::wstring> configured[] = {
       {L"C:\\data", L"C:\\data\\Agent\\units"},
@@ -21,12 +20,11 @@ TEST_F(UnitsTest, UnitsPathFromConfigurationOrInstallDirectory) {
       {L"C:/data/", L"C:/data/Agent\\units"},
       {L"C:\\d\u00E4t\u00E4\\", L"C:\\d\u00E4t\u00E4\\Agent\\units"}};
 #else
-  const std::string below = "/Agent/units";
   const std::pair<const wchar_t*, std::wstring> configured[] = {
       {L"/srv/data", L"/srv/data/Agent/units"},
       {L"/srv/d\u00E4t\u00E4/", L"/srv/d\u00E4t\u00E4/Agent/units"}};
 #endif
-  EXPECT_EQ(getUnitsPathA().str(), kivtest::home() + below);
+  EXPECT_EQ(getUnitsPathA().str(), unitsDirectory());
 
   for (const auto& [base, expected] : configured) {
     store().setStringW(L"dlox/common", L"configdata_location", base, 0);
@@ -35,7 +33,7 @@ TEST_F(UnitsTest, UnitsPathFromConfigurationOrInstallDirectory) {
   }
 
   store().setStringW(L"dlox/common", L"configdata_location", L"", 0);
-  EXPECT_EQ(getUnitsPathA().str(), kivtest::home() + below);
+  EXPECT_EQ(getUnitsPathA().str(), unitsDirectory());
 }
 
 TEST_F(UnitsTest, LockAndUnlockInOneProcess) {
