@@ -32,17 +32,6 @@ Lead leadOf(unsigned char byte) {
   return {0, 0, 0};
 }
 
-// Wide text is UTF-16 where wchar_t has 16 bits (Windows), UTF-32 elsewhere.
-void appendWide(std::wstring& out, char32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    out += static_cast<wchar_t>(0xD800 + (c >> 10));
-    out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-    return;
-  }
-  out += static_cast<wchar_t>(c);
-}
-
 char32_t wideUnit(wchar_t unit) { return static_cast<std::make_unsigned_t<wchar_t>>(unit); }
 
 // Converts one code point at a time; a malformed one becomes U+FFFD and the rest is still
@@ -119,6 +108,23 @@ void appendUtf8(std::string& out, char32_t c) {
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
+}
+
+// Wide text is UTF-16 where wchar_t has 16 bits (Windows), UTF-32 elsewhere.
+std::size_t encodeWide(char32_t c, wchar_t* out) {
+  if (wideUnits(c) == 2) {
+    c -= 0x10000;
+    out[0] = static_cast<wchar_t>(0xD800 + (c >> 10));
+    out[1] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+    return 2;
+  }
+  out[0] = static_cast<wchar_t>(c);
+  return 1;
+}
+
+void appendWide(std::wstring& out, char32_t c) {
+  wchar_t units[2];
+  out.append(units, encodeWide(c, units));
 }
 
 bool toWide(std::string_view utf8, std::wstring& out) {

@@ -23,6 +23,27 @@ char32_t readWide(const wchar_t* text, std::size_t size, std::size_t* used, bool
 // Appends the UTF-8 form of a valid code point.
 void appendUtf8(std::string& out, char32_t codePoint);
 
+// Wide characters a valid code point takes: two (a surrogate pair) for one beyond the basic
+// plane where wchar_t has 16 bits, else one.
+constexpr std::size_t wideUnits(char32_t codePoint) {
+  return sizeof(wchar_t) == 2 && codePoint >= 0x10000 ? 2 : 1;
+}
+// Writes the wide form of a valid code point to out[0..wideUnits) and answers its length.
+std::size_t encodeWide(char32_t codePoint, wchar_t* out);
+void appendWide(std::wstring& out, char32_t codePoint);
+
+// Calls `visit` with each code point of wide text in turn; malformed units come as
+// kReplacement.
+template <typename Visit>
+void forEachCodePoint(std::wstring_view text, Visit&& visit) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t used = 0;
+    bool valid = true;
+    visit(readWide(text.data() + at, text.size() - at, &used, &valid));
+    at += used;
+  }
+}
+
 // Whole-text conversions; answer false when anything was replaced.
 bool toWide(std::string_view utf8, std::wstring& out);
 bool toUtf8(std::wstring_view wide, std::string& out);

@@ -5,6 +5,7 @@
 #include "TQString.h"
 #include "formatter.h"
 #include "framework/tqUtilities/code_page.h"
+#include "framework/tqUtilities/path_separator.h"
 
 TQStringA::TQStringA(const char* text) : text_(text ? text : "") {}
 
@@ -51,5 +52,5 @@ int TQStringA::comparei(const char* other) const {
 }
 
 void TQStringA::add_path_separator() {
-  if (text_.empty() || text_.back() != '/') text_ += '/';
+  if (text_.empty() || !kiv::path::isSeparator(text_.back())) text_ += kiv::path::kSeparator;
 }

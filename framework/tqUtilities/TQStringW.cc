@@ -1,13 +1,14 @@
 // The wide string value class.
-#include <cwchar>
-
 #include <cstring>
 #include <cwchar>
+#include <string_view>
+#include <type_traits>
 
 #include "TQString.h"
 #include "case_fold.h"
 #include "formatter.h"
 #include "framework/tqUtilities/code_page.h"
+#include "framework/tqUtilities/path_separator.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -23,6 +24,18 @@ std::string_view bounded(const char* text, std::size_t length) {
   if (text == nullptr) return {};
   if (length == TQStringW::npos) return text;
   return {text, strnlen(text, length)};
+}
+
+// The upper case of the character at `at`, a surrogate pair being one character; `at` moves
+// past it. A unit that is no character (a lone surrogate) is its own upper case, so that
+// case handling never turns text into U+FFFD nor makes two such texts equal.
+char32_t upperAt(std::wstring_view text, std::size_t& at) {
+  std::size_t used = 0;
+  bool valid = true;
+  const char32_t c = kiv::utf::readWide(text.data() + at, text.size() - at, &used, &valid);
+  const char32_t unit = static_cast<std::make_unsigned_t<wchar_t>>(text[at]);
+  at += used;
+  return valid ? kiv::text::upper(c) : unit;
 }
 
 }  // namespace
@@ -71,7 +84,10 @@ void TQStringW::assign_unicode(const wchar_t* text, std::size_t length) {
 }
 
 void TQStringW::toupper() {
-  for (wchar_t& c : text_) c = kiv::text::upper(c);
+  std::wstring upper;
+  upper.reserve(text_.size());
+  for (std::size_t at = 0; at < text_.size();) kiv::utf::appendWide(upper, upperAt(text_, at));
+  text_ = std::move(upper);
 }
 
 TQStringW TQStringW::substr(std::size_t pos, std::size_t length) const {
@@ -88,18 +104,20 @@ std::size_t TQStringW::find(const wchar_t* text, std::size_t from) const {
 }
 
 int TQStringW::comparei(const wchar_t* other) const {
-  const wchar_t* mine = text_.c_str();
-  if (other == nullptr) other = L"";
-  for (;; ++mine, ++other) {
-    const auto a = static_cast<uint32_t>(kiv::text::upper(*mine));
-    const auto b = static_cast<uint32_t>(kiv::text::upper(*other));
+  const std::wstring_view mine = text_;
+  const std::wstring_view theirs = other != nullptr ? other : L"";
+  std::size_t i = 0, j = 0;
+  while (i < mine.size() && j < theirs.size()) {
+    const char32_t a = upperAt(mine, i);
+    const char32_t b = upperAt(theirs, j);
     if (a != b) return a < b ? -1 : 1;
-    if (a == 0) return 0;
   }
+  if (i == mine.size() && j == theirs.size()) return 0;
+  return i == mine.size() ? -1 : 1;
 }
 
 void TQStringW::add_path_separator() {
-  if (text_.empty() || text_.back() != L'/') text_ += L'/';
+  if (text_.empty() || !kiv::path::isSeparator(text_.back())) text_ += static_cast<wchar_t>(kiv::path::kSeparator);
 }
 
 TQStringW operator+(const TQStringW& a, const TQStringW& b) {

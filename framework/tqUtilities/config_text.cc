@@ -9,12 +9,6 @@
 namespace kiv::config {
 namespace {
 
-bool validCodePoint(char32_t c) { return c < 0x110000 && (c < 0xD800 || c > 0xDFFF); }
-
-void appendUtf8(std::string& out, char32_t c) {
-  kiv::utf::appendUtf8(out, validCodePoint(c) ? c : kiv::utf::kReplacement);
-}
-
 // Decodes one character at `i` and advances past it; malformed input yields U+FFFD and
 // always makes progress.
 char32_t decodeUtf8(std::string_view s, std::size_t& i) {
@@ -54,13 +48,16 @@ std::string toUtf8(std::wstring_view text) { return kiv::utf::narrow(text); }
 
 std::wstring toWide(std::string_view utf8) { return kiv::utf::widen(utf8); }
 
+// Counted and written in wide characters, so that a character beyond the basic plane takes
+// the two a surrogate pair needs where wchar_t has 16 bits.
 std::size_t wideLength(std::string_view utf8) {
   std::size_t count = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++count) {
+  for (std::size_t i = 0; i < utf8.size();) {
     if (static_cast<unsigned char>(utf8[i]) < 0x80) {
       ++i;
+      ++count;
     } else {
-      decodeUtf8(utf8, i);
+      count += kiv::utf::wideUnits(decodeUtf8(utf8, i));
     }
   }
   return count;
@@ -68,14 +65,18 @@ std::size_t wideLength(std::string_view utf8) {
 
 void widenInto(std::string_view utf8, wchar_t* out) {
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto byte = static_cast<unsigned char>(utf8[i]);
-    *out++ = byte < 0x80 ? static_cast<wchar_t>(utf8[i++]) : static_cast<wchar_t>(decodeUtf8(utf8, i));
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      *out++ = static_cast<wchar_t>(utf8[i++]);
+    } else {
+      out += kiv::utf::encodeWide(decodeUtf8(utf8, i), out);
+    }
   }
 }
 
 void foldInto(std::wstring_view name, std::wstring& out) {
-  out.resize(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) out[i] = kiv::text::fold(name[i]);
+  out.clear();
+  out.reserve(name.size());
+  kiv::utf::forEachCodePoint(name, [&](char32_t c) { kiv::utf::appendWide(out, kiv::text::fold(c)); });
 }
 
 void foldUtf8Into(std::wstring_view name, std::string& out) {
@@ -87,7 +88,7 @@ void foldUtf8Into(std::wstring_view name, std::string& out) {
     out[i] = static_cast<char>(c >= L'A' && c <= L'Z' ? c + 32 : c);
   }
   out.resize(i);
-  for (; i < name.size(); ++i) appendUtf8(out, static_cast<char32_t>(kiv::text::fold(name[i])));
+  kiv::utf::forEachCodePoint(name.substr(i), [&](char32_t c) { kiv::utf::appendUtf8(out, kiv::text::fold(c)); });
 }
 
 std::wstring fold(std::wstring_view name) {

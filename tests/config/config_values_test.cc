@@ -5,7 +5,9 @@
 #endif
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "config/config_test_util.h"
 #include "tqUtilities.h"
@@ -105,6 +107,32 @@ TEST(ConfigValues, UnencodableTextIsReplacedNotLost) {
   EXPECT_EQ(configtest::text(config.get(), L"s", L"k"), L"a\uFFFDb\uFFFDc");
   EXPECT_EQ(config->setStringW(L"s", L"k", nullptr, 0), kTQConfigNotFound);
   EXPECT_EQ(configtest::text(config.get(), L"s", L"k"), L"a\uFFFDb\uFFFDc");
+}
+
+// A character beyond the basic plane is one code point but two wide characters where
+// wchar_t has 16 bits: sizes count wide characters, so a buffer sized by the sizing call
+// holds the text exactly, and names that differ only there stay apart.
+TEST(ConfigValues, CharactersBeyondTheBasicPlaneKeepTheirSizeAndIdentity) {
+  Config config;
+  const std::wstring phone = L"a\U0001F4F1b\U00020000";
+  ASSERT_EQ(config->setStringW(L"s", L"k", phone.c_str(), 0), 0);
+  uint32_t size = 0;
+  ASSERT_EQ(config->getStringW(L"s", L"k", nullptr, &size, 0), kTQConfigMoreData);
+  ASSERT_EQ(size, phone.size() + 1);
+  std::vector<wchar_t> exact(size + 1, L'#');
+  ASSERT_EQ(config->getStringW(L"s", L"k", exact.data(), &size, 0), 0);
+  EXPECT_EQ(std::wstring(exact.data()), phone);
+  EXPECT_EQ(size, phone.size());
+  EXPECT_EQ(exact.back(), L'#') << "written past the stated size";
+
+  ASSERT_EQ(config->setNumber(L"n/\U0001F600", L"k\U0001F600", 1, 0), 0);
+  ASSERT_EQ(config->setNumber(L"n/\U0001F601", L"k\U0001F601", 2, 0), 0);
+  EXPECT_EQ(configtest::number(config.get(), L"n/\U0001F600", L"k\U0001F600"), 1);
+  EXPECT_EQ(configtest::number(config.get(), L"n/\U0001F601", L"k\U0001F601"), 2);
+  EXPECT_EQ(configtest::number(config.get(), L"n/\U0001F600", L"k\U0001F601"), std::nullopt);
+  std::vector<std::wstring> listed = configtest::sections(config.get(), L"n");
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::wstring>{L"\U0001F600", L"\U0001F601"}));
 }
 
 TEST(ConfigValues, ObjectsAreCountedAndVersioned) {

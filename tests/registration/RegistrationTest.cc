@@ -4,14 +4,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/system_info.h"
+#include "platform/utf8.h"
 #include "platform/version.h"
 #include "support/kiv_test.h"
+#include "support/run_program.h"
+#include "support/run_self.h"
 #include "tqNotify/tqNotify.h"
 #include "tqUtilities.h"
 
@@ -255,6 +259,43 @@ TEST_F(Registration, UnregisterLeavesAnAgentKeyWithSubkeys) {
   EXPECT_FALSE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value());
   EXPECT_TRUE(readValue(kAgentKey, L"Other").has_value());
 }
+
+// The agent key holds the agent's other settings too: only the marker goes, and the key
+// stays while anything is left in it.
+TEST_F(Registration, UnregisterKeepsTheAgentKeyWhileItHoldsOtherValues) {
+  hooks::setWindowsVersion("5.0");
+  RegisterNotifications();
+  writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");
+  writeString(kAgentKey, L"InstallDir", L"C:\\KIV");
+  EXPECT_EQ(UnregisterNotifications(), 1);
+  EXPECT_FALSE(keyExists(kNotifyKey));
+  EXPECT_FALSE(readValue(kAgentKey, L"WinLogonDLLInstalled").has_value());
+  const auto kept = readValue(kAgentKey, L"InstallDir");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->text, L"C:\\KIV");
+}
+
+#ifndef _WIN32
+// Installed in a directory whose name has a space, the Run value holds the program's path in
+// double quotes; unquoted, the system would first try to start the text up to the space.
+// The module is loaded from there the way a host loads it, in a process of its own.
+TEST_F(Registration, RunValueIsQuotedWhenThePathHasASpace) {
+  const std::string directory = kivtest::home() + "/KIV Agent/bin";
+  std::filesystem::create_directories(directory);
+  std::filesystem::copy_file(kivtest::libDir() + "/libtqNotify.so", directory + "/libtqNotify.so",
+                             std::filesystem::copy_options::overwrite_existing);
+  {
+    kivtest::ChildEnvironment environment({{"KIV_MODULE_PATH", directory}, {"KIV_WINDOWS_VERSION", "4.0"}});
+    std::string output;
+    ASSERT_EQ(kivtest::runProgram({kivtest::binDir() + "/kiv", "units", "path"}, &output), 0) << output;
+  }
+  std::filesystem::remove_all(kivtest::home() + "/KIV Agent");
+  const auto run = readValue(kRunKey, L"KIV_usrntf");
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->text, L"\"" + kiv::utf::widen(directory) + L"/tqusrntf.exe\"");
+  EXPECT_EQ(run->size, sizeof(wchar_t) * (run->text.size() + 1));
+}
+#endif
 
 TEST_F(Registration, Windows2000IgnoresTheInstalledMarker) {
   writeString(kAgentKey, L"WinLogonDLLInstalled", L"1");

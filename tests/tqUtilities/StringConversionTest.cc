@@ -117,6 +117,13 @@ TEST(StringOperations, CaseHandlingCoversNonAsciiLetters) {
   ASSERT_TRUE(lower.assign_unicode(L"\u00E9T\u00C9"));
   EXPECT_EQ(upper.comparei(lower.c_str()), 0);
   EXPECT_NE(TQStringA("abc").comparei("abd"), 0);
+
+  // Letters beyond the basic plane (Deseret), surrogate pairs where wchar_t has 16 bits.
+  TQStringW deseret(L"\U00010428x\U0001F600");
+  deseret.toupper();
+  EXPECT_EQ(deseret.str(), std::wstring(L"\U00010400X\U0001F600"));
+  EXPECT_EQ(TQStringW(L"\U00010400").comparei(L"\U00010428"), 0);
+  EXPECT_NE(TQStringW(L"\U0001F600").comparei(L"\U0001F601"), 0);
 }
 
 TEST(StringOperations, PositionsOutOfRangeGiveEmptyResults) {
@@ -136,16 +143,35 @@ TEST(StringOperations, NullTextIsEmptyAndSeparatorIsAddedOnce) {
   TQStringW wide(nullptr);
   wide += static_cast<const wchar_t*>(nullptr);
   EXPECT_TRUE(wide.empty());
-  wide = L"/var/lib";
-  wide.add_path_separator();
-  wide.add_path_separator();
-  EXPECT_EQ(wide, L"/var/lib/");
-  EXPECT_EQ(wide + L"kiv" + TQStringW(L"/x"), L"/var/lib/kiv/x");
   TQStringA narrow(nullptr);
   narrow += "dir";
   narrow.add_path_separator();
   narrow.add_path_separator();
+#ifdef _WIN32
+  // Windows writes a backslash and takes either separator as one already there.
+  EXPECT_EQ(narrow.str(), "dir\\");
+  for (const wchar_t* ended : {L"C:\\data\\", L"C:\\data/"}) {
+    wide = ended;
+    wide.add_path_separator();
+    EXPECT_EQ(wide.str(), std::wstring(ended));
+  }
+  wide = L"C:\\data";
+  wide.add_path_separator();
+  EXPECT_EQ(wide.str(), L"C:\\data\\");
+  narrow = "C:\\data/";
+  narrow.add_path_separator();
+  EXPECT_EQ(narrow.str(), "C:\\data/");
+#else
   EXPECT_EQ(narrow, "dir/");
+  wide = L"/var/lib";
+  wide.add_path_separator();
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"/var/lib/");
+  wide = L"odd\\";  // a backslash is an ordinary character in a Linux file name
+  wide.add_path_separator();
+  EXPECT_EQ(wide, L"odd\\/");
+#endif
+  EXPECT_EQ(TQStringW(L"a") + L"kiv" + TQStringW(L"/x"), L"akiv/x");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Adding and reading units: home directories, counters, selected fields, the computer-unit
 // guard and the narrow twins.
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -75,6 +76,46 @@ TEST_F(UnitsTest, AllFieldsRoundTripInBothWidths) {
   EXPECT_EQ(read.triggable, 7);
   EXPECT_EQ(read.referencecount, 3);
   EXPECT_EQ(read.localuser, 1);
+}
+
+// A character beyond the basic plane is a surrogate pair where wchar_t has 16 bits: it
+// must come back whole in values, keep units whose names differ only there apart, and fold
+// as one letter when names are compared without regard to case.
+TEST_F(UnitsTest, CharactersBeyondTheBasicPlaneInNamesAndValues) {
+  const std::wstring phone = L"a\U0001F4F1b";
+  const std::wstring ideograph = L"\U00020000";
+  UnitInfoW grinning = unit(L"n-\U0001F600", L"User");
+  grinning.domain = phone.c_str();
+  grinning.user = ideograph.c_str();
+  ASSERT_EQ(addUnitW(&grinning, kUnitType | kUnitDomain | kUnitUser), 0);
+  UnitInfoW beaming = unit(L"n-\U0001F601", L"User");
+  beaming.domain = L"other";
+  ASSERT_EQ(addUnitW(&beaming, kUnitType | kUnitDomain), 0);
+
+  UnitInfoW read = unit(L"n-\U0001F600");
+  ASSERT_EQ(getUnitW(&read), 0);
+  EXPECT_EQ(read.domain.str(), phone);
+  EXPECT_EQ(read.user.str(), ideograph);
+  EXPECT_EQ(read.homedirectory.str(), L"00000001");
+  read = unit(L"n-\U0001F601");
+  ASSERT_EQ(getUnitW(&read), 0);
+  EXPECT_EQ(read.domain.str(), L"other");
+  EXPECT_EQ(read.homedirectory.str(), L"00000002");
+
+  UnitInfoW* list = nullptr;
+  ASSERT_EQ(enumerateUnitsExW(&list, 0x08, 0), 0);
+  std::vector<std::wstring> names;
+  for (UnitInfoW* at = list; at != nullptr; at = at->next) names.push_back(at->name.str());
+  freeUnitListW(list);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"n-\U0001F600", L"n-\U0001F601"}));
+
+  // Deseret capital and small long I: one unit.
+  UnitInfoW capital = unit(L"\U00010400", L"User");
+  ASSERT_EQ(addUnitW(&capital, kUnitType), 0);
+  UnitInfoW small = unit(L"\U00010428");
+  ASSERT_EQ(getUnitW(&small), 0);
+  EXPECT_EQ(small.homedirectory.str(), L"00000003");
 }
 
 TEST_F(UnitsTest, MissingValuesOnRead) {

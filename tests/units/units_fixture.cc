@@ -15,7 +15,14 @@ void UnitsTest::SetUp() {
   ASSERT_TRUE(config_) << "no configuration object";
 }
 
-std::string UnitsTest::unitsDirectory() const { return kivtest::home() + "/Agent/units"; }
+// As getUnitsPathA writes it: with the system's own separator.
+std::string UnitsTest::unitsDirectory() const {
+#ifdef _WIN32
+  return kivtest::home() + "\\Agent\\units";
+#else
+  return kivtest::home() + "/Agent/units";
+#endif
+}
 
 std::string UnitsTest::value(const std::wstring& unit, const wchar_t* key) {
   std::wstring section = L"dlox/agent/units/" + unit;

@@ -1,7 +1,9 @@
 // Where the units directory is, and the units lock within one process.
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "support/kiv_test.h"
 #include "units_fixture.h"
@@ -10,17 +12,28 @@ namespace unitstest {
 namespace {
 
 TEST_F(UnitsTest, UnitsPathFromConfigurationOrInstallDirectory) {
-  EXPECT_EQ(getUnitsPathA().str(), kivtest::home() + "/Agent/units");
+#ifdef _WIN32
+  // A base that already ends in either separator gets no second one.
+  const std::pair<const wchar_t*, std::wstring> configured[] = {
+      {L"C:\\data", L"C:\\data\\Agent\\units"},
+      {L"C:\\data\\", L"C:\\data\\Agent\\units"},
+      {L"C:/data/", L"C:/data/Agent\\units"},
+      {L"C:\\d\u00E4t\u00E4\\", L"C:\\d\u00E4t\u00E4\\Agent\\units"}};
+#else
+  const std::pair<const wchar_t*, std::wstring> configured[] = {
+      {L"/srv/data", L"/srv/data/Agent/units"},
+      {L"/srv/d\u00E4t\u00E4/", L"/srv/d\u00E4t\u00E4/Agent/units"}};
+#endif
+  EXPECT_EQ(getUnitsPathA().str(), unitsDirectory());
 
-  store().setStringW(L"dlox/common", L"configdata_location", L"/srv/data", 0);
-  EXPECT_EQ(getUnitsPathA().str(), "/srv/data/Agent/units");
-  EXPECT_EQ(narrow(getUnitsPathW()), "/srv/data/Agent/units");
-
-  store().setStringW(L"dlox/common", L"configdata_location", L"/srv/dätä/", 0);
-  EXPECT_EQ(getUnitsPathW().str(), L"/srv/dätä/Agent/units");
+  for (const auto& [base, expected] : configured) {
+    store().setStringW(L"dlox/common", L"configdata_location", base, 0);
+    EXPECT_EQ(getUnitsPathW().str(), expected);
+    EXPECT_EQ(getUnitsPathA().str(), narrow(TQStringW(expected.c_str())));
+  }
 
   store().setStringW(L"dlox/common", L"configdata_location", L"", 0);
-  EXPECT_EQ(getUnitsPathA().str(), kivtest::home() + "/Agent/units");
+  EXPECT_EQ(getUnitsPathA().str(), unitsDirectory());
 }
 
 TEST_F(UnitsTest, LockAndUnlockInOneProcess) {

@@ -60,13 +60,15 @@ std::wstring programDirectory() {
   return directory.substr(0, directory.rfind(L'\\'));
 }
 
-HANDLE startProbe(const std::wstring& version, const std::wstring& arguments) {
+HANDLE startProbe(const std::wstring& version, const std::wstring& arguments,
+                  const std::wstring& directory) {
   chooseVersion(version);
-  return start(L"\"" + programDirectory() + L"\\" + kProbe + L"\" " + arguments);
+  return start(L"\"" + directory + L"\\" + kProbe + L"\" " + arguments);
 }
 
-std::optional<DWORD> runProbe(const std::wstring& version, const std::wstring& arguments) {
-  const std::optional<DWORD> code = waitForExit(startProbe(version, arguments));
+std::optional<DWORD> runProbe(const std::wstring& version, const std::wstring& arguments,
+                              const std::wstring& directory) {
+  const std::optional<DWORD> code = waitForExit(startProbe(version, arguments, directory));
   chooseVersion(L"");
   return code;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -181,6 +182,55 @@ TEST_F(VersionGate, NewerVersionsWriteNothingButUnregisterRemovesEverything) {
   EXPECT_FALSE(keyExists(kNotifyKey));
   EXPECT_FALSE(keyExists(kAgentKey));
   EXPECT_EQ(wintest::regQuery(kNotifyKey), "");
+}
+
+// The agent key holds the agent's other settings too: unregistering takes only the marker.
+TEST_F(VersionGate, UnregisterKeepsTheAgentsOtherSettings) {
+  ASSERT_EQ(wintest::runProbe(L"win2k", L"register"), 0u);
+  HKEY agent = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &agent, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExW(agent, L"WinLogonDLLInstalled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                 sizeof one);
+  const wchar_t installed[] = L"C:\\KIV";
+  RegSetValueExW(agent, L"InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(installed),
+                 sizeof installed);
+  RegCloseKey(agent);
+
+  ASSERT_EQ(wintest::runProbe(L"winxp", L"unregister"), 0u);
+  EXPECT_FALSE(keyExists(kNotifyKey));
+  EXPECT_FALSE(readValue(kAgentKey, L"WinLogonDLLInstalled"));
+  const auto kept = readValue(kAgentKey, L"InstallDir");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->text, installed);
+}
+
+// Installed below a directory with a space (as below "Program Files"), the Run value is
+// the program's path in double quotes: unquoted, the system would try the text up to the
+// first space as a program first. The probe and the modules run from such a copy.
+TEST_F(VersionGate, RunValueIsQuotedWhenThePathHasASpace) {
+  namespace fs = std::filesystem;
+  wchar_t temporary[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temporary);
+  const fs::path base =
+      fs::path(temporary) / (L"kiv-spaced-" + std::to_wstring(GetCurrentProcessId()));
+  const fs::path directory = base / L"KIV Agent" / L"bin";
+  fs::create_directories(directory);
+  for (const auto& entry : fs::directory_iterator(wintest::programDirectory())) {
+    const std::wstring name = entry.path().filename().wstring();
+    if (entry.path().extension() == L".dll" || name == L"win_version_probe.exe") {
+      fs::copy_file(entry.path(), directory / name, fs::copy_options::overwrite_existing);
+    }
+  }
+  const auto code = wintest::runProbe(L"nt40", L"register", directory.wstring());
+  const auto run = readValue(kRunKey, L"KIV_usrntf");
+  std::error_code ignored;
+  fs::remove_all(base, ignored);
+  ASSERT_EQ(code, 0u);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->text, L"\"" + directory.wstring() + L"\\tqusrntf.exe\"");
 }
 
 // The notifier watches the shell on the 9x family, on NT 4.0 and on Windows 2000 unless

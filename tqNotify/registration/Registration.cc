@@ -53,13 +53,20 @@ long setDword(HKEY key, const wchar_t* name, uint32_t value) {
   return RegSetValueExW(key, name, kRegDword, &value, sizeof value);
 }
 
+// The system splits a Run command line at its first space: an unquoted path with a space
+// ("C:\Program Files\...") would start C:\Program.exe, if someone placed one there.
+std::wstring commandLineFor(const std::wstring& programPath) {
+  if (programPath.find(L' ') == std::wstring::npos) return programPath;
+  return L'"' + programPath + L'"';
+}
+
 // Points the machine-wide Run key at the per-user notification program.
 void writeRunValue(const std::wstring& programPath) {
   Key run;
   if (RegCreateKeyExW(kHKeyLocalMachine, kRunKey, kKeyAllAccess, run.out()) != kErrorSuccess) {
     return;
   }
-  setString(run.get(), kRunValue, kRegSz, programPath);
+  setString(run.get(), kRunValue, kRegSz, commandLineFor(programPath));
 }
 
 bool notifyKeyExists() {
@@ -102,6 +109,16 @@ void deleteAllValues(HKEY key) {
   }
 }
 
+// True when the key holds neither values nor subkeys. Anything but "no more items" (a name
+// longer than the buffer, a failed read) counts as something still there.
+bool isEmpty(HKEY key) {
+  wchar_t name[kNameCapacity] = {};
+  uint32_t length = kNameCapacity;
+  if (RegEnumValueW(key, 0, name, &length) != kErrorNoMoreItems) return false;
+  length = kNameCapacity;
+  return RegEnumKeyW(key, 0, name, &length) == kErrorNoMoreItems;
+}
+
 }  // namespace
 
 extern "C" {
@@ -131,13 +148,16 @@ TQ_API int UnregisterNotifications() {
     deleteAllValues(notify.get());
   }
   if (RegDeleteKeyW(kHKeyLocalMachine, kNotifyKey) != kErrorSuccess) return 1;
+  bool agentKeyEmpty = false;
   {
     Key agent;
     if (RegOpenKeyW(kHKeyLocalMachine, kAgentKey, agent.out()) != kErrorSuccess) return 1;
     RegDeleteValueW(agent.get(), kInstalledValue);
+    agentKeyEmpty = isEmpty(agent.get());
   }
-  // Refused while the agent key still has subkeys, which is what we want.
-  RegDeleteKeyW(kHKeyLocalMachine, kAgentKey);
+  // The agent keeps its other settings in this key: deleting it would take every value
+  // with it, so it goes only when the marker was all it held.
+  if (agentKeyEmpty) RegDeleteKeyW(kHKeyLocalMachine, kAgentKey);
   return 1;
 }
 

@@ -22,19 +22,19 @@ locale_t utf8Locale() {
 
 }  // namespace
 
-wchar_t upper(wchar_t c) {
-  if (c >= L'a' && c <= L'z') return c - (L'a' - L'A');
+char32_t upper(char32_t c) {
+  if (c >= U'a' && c <= U'z') return c - (U'a' - U'A');
   if (c < 0x80) return c;
   const locale_t locale = utf8Locale();
   if (locale == locale_t{}) return c;
-  return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), locale));
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale));
 }
 
-wchar_t fold(wchar_t c) {
-  if (c < 0x80) return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+char32_t fold(char32_t c) {
+  if (c < 0x80) return c >= U'A' && c <= U'Z' ? c + 32 : c;
   const locale_t locale = utf8Locale();
   if (locale == locale_t{}) return c;
-  return static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(c), locale), locale));
+  return static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(c), locale), locale));
 }
 
 }  // namespace kiv::text
