@@ -152,6 +152,18 @@ TEST_F(IPMonitorTest, NotificationsThatLeaveAFamilysAddressesAsTheyWereAreIgnore
   EXPECT_EQ(trace.count("address change detected"), 3);
 }
 
+TEST_F(IPMonitorTest, TheListTracedAtStartIsTheBaselineOfTheFirstChange) {
+  ip("addr add 10.200.0.1/32 dev lo valid_lft 1000 preferred_lft 1000");
+  start();
+  ip("addr change 10.200.0.1/32 dev lo valid_lft 2000 preferred_lft 1500");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() > 0 || trace.traced("IPv4 notification left the address list as it was; ignored"); }));
+  EXPECT_EQ(reports(), 0) << "a lifetime refresh of an address that was there at start";
+  ip("addr add 10.200.0.2/32 dev lo");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
+  notifier.shutdown();
+  EXPECT_EQ(reports(), 1) << "only the new address is a change";
+}
+
 TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
   ip("link add kivm0 type veth peer name kivm1");
   ip("link set kivm0 addrgenmode none");  // no link-local address of its own to announce

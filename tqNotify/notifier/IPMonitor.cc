@@ -55,8 +55,10 @@ struct ChangeWatch {
 // address detection like a new address) neither run the script nor reach the host.
 class HandledAddresses {
  public:
+  // The addresses there at start-up: what the first change is measured against.
+  void baseline() { handled_ = AddressSnapshot::take(); }
   // Whether the wake-up changed the addresses of a family that had something pending.
-  // The first wake-up always counts, as does one whose addresses cannot be read.
+  // One without a baseline to compare with counts, as does one whose addresses cannot be read.
   bool changed(const std::array<bool, 2>& pending) {
     current_ = AddressSnapshot::take();
     if (!handled_ || !current_) return true;
@@ -191,6 +193,9 @@ int CTQNotify::IPThreadProcMethod() {
   ChangeWatch watch;
   HandledAddresses handled;
   setUp(watch, *stopEvent);
+  // Taken once the sockets listen, so a change it does not hold is pending on a socket; and
+  // before the start is traced, so no change made after that trace can be part of it.
+  handled.baseline();
   TQUtilities_TraceExW(kSource, 0, L"Notifier: IP monitor thread starting");
   traceAddressList();
 
