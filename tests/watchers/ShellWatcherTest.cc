@@ -140,6 +140,19 @@ TEST_F(ShellWatcherTest, EndOfTheShellReportsTheLastLogonUser) {
   EXPECT_EQ(notifier.sink.count(3), 3) << "shutdown of an idle watcher reports nothing";
 }
 
+TEST_F(ShellWatcherTest, ALogonWhileTheShellRunsGivesOneLogoffWhenItEnds) {
+  shell.start();
+  ASSERT_TRUE(notifier.start());
+  ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched(); }));
+  logon(L"alice");
+  shell.stop();
+  ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) >= 1; }));
+  // A logon signal still pending would win over the stop and show as a second report.
+  notifier.shutdown();
+  EXPECT_EQ(lastTwo(), (std::vector<Report>{kSessionLogoff, {1, L"", L"", L""}}));
+  EXPECT_EQ(notifier.sink.count(3), 1);
+}
+
 TEST_F(ShellWatcherTest, ShutdownWhileWatchingTheShellReportsNothing) {
   shell.start();
   ASSERT_TRUE(notifier.start());
