@@ -54,8 +54,11 @@ TEST_F(ScriptPolicyTest, NamesAreFoundOnTheSearchPathLikeTheShellFindsThem) {
   // a missing file below a directory that others can write is still refused.
   EXPECT_EQ(scriptRefusal("no-such-command-anywhere --x"), "");
   EXPECT_EQ(scriptRefusal(safe.path() + "/first/missing"), "");
+  EXPECT_EQ(scriptRefusal(safe.path() + "/no/such/directory"), "");
   const std::string open = safe.directory("open", 0777);
   EXPECT_EQ(scriptRefusal(open + "/missing"), "directory " + open + " is writable by group or others");
+  EXPECT_EQ(scriptRefusal(open + "/no/such/directory"), "directory " + open + " is writable by group or others")
+      << "someone else could make the missing directories";
   EXPECT_EQ(scriptRefusal("sh -c 'exit 0'"), "") << "system commands on PATH are trusted";
 }
 

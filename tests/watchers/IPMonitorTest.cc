@@ -1,5 +1,7 @@
 // The IP change monitor of a running notifier, against real address changes in a network
 // namespace of the test's own.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "WatcherHarness.h"
@@ -180,10 +182,11 @@ TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
   // Scripts are only started from places no other user can change.
   const servicetest::SafeDirectory safe;
   const std::string missing = safe.path() + "/no-such-script";
+  const std::string inMissingDirectory = safe.path() + "/no-such-directory/script";
   const std::string notExecutable = safe.file("not-executable", "echo never\n", 0644);
   start();
   int changes = 0;
-  for (const std::string& command : {missing, notExecutable}) {
+  for (const std::string& command : {missing, inMissingDirectory, notExecutable}) {
     SCOPED_TRACE(command);
     watchertest::setIpChangeScript(wide(command));
     ip("addr add 10.200.0." + std::to_string(++changes) + "/32 dev lo");
@@ -194,7 +197,9 @@ TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
   watchertest::setIpChangeScript(L"exit 3");
   ip("addr add 10.200.0.9/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes + 1; }));
-  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 2);
+  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 3);
+  EXPECT_EQ(trace.count(std::string("): ") + std::strerror(ENOENT)), 2) << "the system's own words";
+  EXPECT_FALSE(trace.traced("ipchangescript not run")) << "a missing script is no refusal";
 }
 
 TEST_F(IPMonitorTest, IPv6SetUpFailuresLeaveIPv4Watched) {

@@ -5,6 +5,7 @@
 
 #include "platform/utf8.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -36,7 +37,12 @@ std::string describeOwner(const std::string& path, const struct stat& info, bool
 // Why `path` (a file, or a directory on the way to it) is not trustworthy; empty when it is.
 std::string untrusted(const std::string& path, bool directory) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return path + " cannot be examined";
+  if (stat(path.c_str(), &info) != 0) {
+    // A directory that is not there can only be made by whoever may write the one above
+    // it, which is checked next; the start then fails and is traced as such.
+    if (directory && (errno == ENOENT || errno == ENOTDIR)) return {};
+    return path + " cannot be examined";
+  }
   if (info.st_uid != 0 && info.st_uid != geteuid()) return describeOwner(path, info, directory);
   if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return std::string(directory ? "directory " : "") + path + " is writable by group or others";
