@@ -17,6 +17,9 @@ using watchertest::wide;
 using kiv::platform::AddressFamily;
 using kiv::platform::testing::AddressChangeStep;
 
+// A command line that a shell runs: the host starts the program directly.
+std::wstring inShell(const std::string& script) { return wide("/bin/sh -c '" + script + "'"); }
+
 void failStep(AddressFamily family, AddressChangeStep step) {
   kiv::platform::testing::failAddressChangeStep(family, step);
 }
@@ -48,7 +51,7 @@ class IPMonitorTest : public ::testing::Test {
 };
 
 TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   std::vector<int> scriptRunsAtReport;  // guarded by the sink's lock
   notifier.sink.onReport([&](int code) {
     if (code == 5) scriptRunsAtReport.push_back(lineCount(marker));
@@ -59,7 +62,7 @@ TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
   EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: IPv4 address change detected"));
   EXPECT_TRUE(trace.traced("Notifier: IP address( 10.200.0.1 )"));
-  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: echo run"));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: /bin/sh -c 'echo run"));
 
   const int before = reports();
   ip("addr add fd00::1/128 dev lo nodad");
@@ -73,7 +76,7 @@ TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
 }
 
 TEST_F(IPMonitorTest, ChangesDuringAHandlingGiveExactlyOneMore) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker) + L"; sleep 1");
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker + "; sleep 1"));
   start();
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return lineCount(marker) == 1; }));
@@ -92,7 +95,7 @@ TEST_F(IPMonitorTest, ChangesDuringAHandlingGiveExactlyOneMore) {
 }
 
 TEST_F(IPMonitorTest, ShutdownWaitsForARunningScript) {
-  watchertest::setIpChangeScript(L"echo start >> " + wide(marker) + L"; sleep 1; echo done >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo start >> " + marker + "; sleep 1; echo done >> " + marker));
   start();
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return lineCount(marker) == 1; }));
@@ -132,7 +135,7 @@ TEST_F(IPMonitorTest, WithoutAnIPv4SocketIPv6ChangesKeepTheirOwnSlot) {
 }
 
 TEST_F(IPMonitorTest, NotificationsThatLeaveAFamilysAddressesAsTheyWereAreIgnored) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   start();
   ip("addr add 10.200.0.1/32 dev lo valid_lft 1000 preferred_lft 1000");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
@@ -178,7 +181,7 @@ TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
   EXPECT_EQ(reports(), 1);
 }
 
-TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
+TEST_F(IPMonitorTest, ScriptThatCannotStartIsTracedAsAFailedStart) {
   // Scripts are only started from places no other user can change.
   const servicetest::SafeDirectory safe;
   const std::string missing = safe.path() + "/no-such-script";
@@ -194,7 +197,7 @@ TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
     EXPECT_EQ(trace.count("failed to execute ipchangescript (" + command + "): "), 1);
   }
   // A script that ran is not a failed start, whatever its own exit code.
-  watchertest::setIpChangeScript(L"exit 3");
+  watchertest::setIpChangeScript(inShell("exit 3"));
   ip("addr add 10.200.0.9/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes + 1; }));
   EXPECT_EQ(trace.count("failed to execute ipchangescript"), 3);
@@ -238,7 +241,7 @@ TEST_F(IPMonitorTest, IPv6SetUpFailuresLeaveIPv4Watched) {
 
 TEST_F(IPMonitorTest, FailedWaitIsTracedRetriedAfterAPauseAndEndsAtShutdown) {
   failStep(AddressFamily::kIPv4, AddressChangeStep::kWait);
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   start();
   ASSERT_TRUE(kivtest::waitFor([&] { return trace.count("waiting for address changes failed") >= 2; }));
   notifier.shutdown();
