@@ -52,21 +52,23 @@ class Splitter {
   CommandWords run() {
     if (line_.find_first_of("\r\n") != std::string_view::npos) refuse("a newline");
     for (i_ = 0; i_ < line_.size() && result_.needsShell.empty(); ++i_) step(line_[i_]);
-    if (result_.needsShell.empty() && quote_ != 0) result_.needsShell = "an unclosed quote";
+    if (result_.needsShell.empty() && quote_ != 0) refuse("an unclosed quote");
     if (result_.needsShell.empty()) endWord();
     if (result_.needsShell.empty() && !result_.words.empty()) {
-      if (isShellWord(result_.words[0])) result_.needsShell = "the shell's own " + quoted0();
-      else if (isAssignment(result_.words[0])) result_.needsShell = "a variable assignment";
+      const std::string& program = result_.words[0];
+      if (isShellWord(program)) refuse("the shell's own '" + program + "'");
+      else if (isAssignment(program)) refuse("a variable assignment");
     }
     if (!result_.needsShell.empty()) result_.words.clear();
     return std::move(result_);
   }
 
  private:
-  std::string quoted0() const { return "'" + result_.words[0] + "'"; }
-
   void step(char c) {
-    if (quote_ == '\'') return c == '\'' ? void(quote_ = 0) : add(c);
+    if (quote_ == '\'') {
+      if (c == '\'') quote_ = 0; else add(c);
+      return;
+    }
     if (quote_ == '"') return inDoubleQuotes(c);
     switch (c) {
       case ' ': case '\t': return endWord();

@@ -187,9 +187,11 @@ TEST_F(IPMonitorTest, ScriptThatCannotStartIsTracedAsAFailedStart) {
   const std::string missing = safe.path() + "/no-such-script";
   const std::string inMissingDirectory = safe.path() + "/no-such-directory/script";
   const std::string notExecutable = safe.file("not-executable", "echo never\n", 0644);
+  // No shell steps in for a script that does not name its interpreter.
+  const std::string noInterpreter = safe.file("no-interpreter", "echo never\n");
   start();
   int changes = 0;
-  for (const std::string& command : {missing, inMissingDirectory, notExecutable}) {
+  for (const std::string& command : {missing, inMissingDirectory, notExecutable, noInterpreter}) {
     SCOPED_TRACE(command);
     watchertest::setIpChangeScript(wide(command));
     ip("addr add 10.200.0." + std::to_string(++changes) + "/32 dev lo");
@@ -200,7 +202,7 @@ TEST_F(IPMonitorTest, ScriptThatCannotStartIsTracedAsAFailedStart) {
   watchertest::setIpChangeScript(inShell("exit 3"));
   ip("addr add 10.200.0.9/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes + 1; }));
-  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 3);
+  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 4);
   EXPECT_EQ(trace.count(std::string("): ") + std::strerror(ENOENT)), 2) << "the system's own words";
   EXPECT_FALSE(trace.traced("ipchangescript not run")) << "a missing script is no refusal";
 }
