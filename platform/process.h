@@ -1,10 +1,12 @@
-// Hidden processes: a command line run through /bin/sh -c with standard streams on
-// /dev/null, in its own process group, waitable through its pidfd.
+// Hidden processes: a program started directly from its command line, never through a
+// shell, with standard streams on /dev/null, in its own process group, waitable.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/event.h"
 
@@ -12,8 +14,16 @@ namespace kiv::platform {
 
 class Process {
  public:
-  // Null when the process could not be started (errno set).
+  // Null when the process could not be started (the system's last error set). On Linux the
+  // line is split into words as the shell would and the program is looked for on PATH; a
+  // line that needs a shell to mean anything is not started (EINVAL).
   static std::unique_ptr<Process> startHidden(std::wstring_view commandLine);
+#ifndef _WIN32
+  // Starts `program` with `arguments` (its own word first) and the host's environment with
+  // `environment` ("NAME=value" each) put over it.
+  static std::unique_ptr<Process> startHidden(const std::string& program, const std::vector<std::string>& arguments,
+                                              const std::vector<std::string>& environment);
+#endif
   // Watches a running process by pid; null when it does not exist.
   static std::unique_ptr<Process> open(int pid);
   ~Process();

@@ -1,4 +1,4 @@
-// Hidden child processes started through /bin/sh, watched and reaped through pidfds.
+// Hidden child processes started without a shell, watched and reaped through pidfds.
 #include "platform/process.h"
 
 #include <fcntl.h>
@@ -12,8 +12,11 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
+#include "platform/command_line.h"
 #include "platform/utf8.h"
 
 extern char** environ;
@@ -95,24 +98,60 @@ class SpawnSetup {
   bool ok_ = false;
 };
 
+// A null-terminated array of the strings' texts, for the exec family.
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& text : strings) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// The host's environment with `overrides` put over it.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    bool replaced = false;
+    for (const auto& override : overrides) {
+      const auto name = override.substr(0, override.find('=') + 1);
+      replaced = replaced || variable.substr(0, name.size()) == name;
+    }
+    if (!replaced) merged.emplace_back(variable);
+  }
+  merged.insert(merged.end(), overrides.begin(), overrides.end());
+  return merged;
+}
+
 }  // namespace
 
 std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
-  std::string command = kiv::utf::narrow(commandLine);
-  if (command.find('\0') != std::string::npos) {
+  const std::string line = kiv::utf::narrow(commandLine);
+  const CommandWords command = splitCommandLine(line);
+  if (line.find('\0') != std::string::npos || !command.needsShell.empty() || command.words.empty()) {
     errno = EINVAL;
     return nullptr;
   }
+  const std::string program = findProgram(command.words[0], programSearchPath());
+  if (program.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return startHidden(program, command.words, {});
+}
+
+std::unique_ptr<Process> Process::startHidden(const std::string& program, const std::vector<std::string>& arguments,
+                                              const std::vector<std::string>& environment) {
   SpawnSetup setup;
   if (!setup.ok()) {
     errno = ENOMEM;
     return nullptr;
   }
-  char shell[] = "/bin/sh";
-  char dashC[] = "-c";
-  char* argv[] = {shell, dashC, command.data(), nullptr};
+  std::vector<std::string> words = arguments;
+  std::vector<char*> argv = pointers(words);
+  std::vector<std::string> variables = mergedEnvironment(environment);
+  std::vector<char*> envp = pointers(variables);
   pid_t pid = 0;
-  if (const int error = posix_spawn(&pid, shell, setup.actions(), setup.attr(), argv, environ)) {
+  if (const int error = posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(), argv.data(), envp.data())) {
     errno = error;
     return nullptr;
   }

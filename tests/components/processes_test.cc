@@ -55,11 +55,7 @@ class Processes : public ::testing::Test {
     name_ = "KivSleeper-" + std::filesystem::path(kivtest::home()).filename().string() + kProgramSuffix;
     const std::string copy = kivtest::home() + "/" + name_;
     std::filesystem::copy_file(KIV_SLEEPER, copy, std::filesystem::copy_options::overwrite_existing);
-#ifdef _WIN32
     const std::string command = "\"" + copy + "\" 300";
-#else
-    const std::string command = "exec '" + copy + "' 300";
-#endif
     child_ = kiv::platform::Process::startHidden(kiv::utf::widen(command));
     ASSERT_TRUE(child_);
   }

@@ -39,11 +39,11 @@ class LogindSourceTest : public ::testing::Test {
     address_ = "unix:path=" + socket;
     setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
     daemon_ = kiv::platform::Process::startHidden(
-        L"exec /usr/bin/dbus-daemon --nofork --config-file=" + widen(config));
+        L"/usr/bin/dbus-daemon --nofork --config-file=" + widen(config));
     ASSERT_TRUE(daemon_);
     ASSERT_TRUE(kivtest::waitFor([&] { return access(socket.c_str(), F_OK) == 0; }));
     mock_ = kiv::platform::Process::startHidden(
-        L"exec /usr/bin/python3 -m dbusmock --system --template logind");
+        L"/usr/bin/python3 -m dbusmock --system --template logind");
     ASSERT_TRUE(mock_);
     ASSERT_TRUE(kivtest::waitFor([&] { return mockCall("ListSessions", "") == 0; }));
   }

@@ -104,7 +104,7 @@ class NotifierTest : public ::testing::Test {
     shell_ = kiv::platform::Process::startHidden(std::wstring(program.begin(), program.end()));
     const wchar_t* name = L"kivtestshell.exe";
 #else
-    shell_ = kiv::platform::Process::startHidden(L"exec sleep 1000");
+    shell_ = kiv::platform::Process::startHidden(L"sleep 1000");
     const wchar_t* name = L"sleep";
 #endif
     ASSERT_TRUE(shell_);

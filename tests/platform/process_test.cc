@@ -1,5 +1,5 @@
-// Hidden processes: started through the shell, detached from our streams and process
-// group, waited through their handle and never left as zombies.
+// Hidden processes: started without a shell, detached from our streams and process group,
+// waited through their handle and never left as zombies.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -30,9 +30,9 @@ std::wstring wide(const std::string& text) { return std::wstring(text.begin(), t
 
 TEST(Process, RunsHiddenAndIsReapedAfterTheWait) {
   const std::string out = kivtest::home() + "/streams";
-  // The shell's own streams: stdin and stderr must be /dev/null.
+  // The program's own streams: stdin and stderr must be /dev/null.
   auto process = Process::startHidden(
-      wide("readlink /proc/$$/fd/0 /proc/$$/fd/2 > " + out + "; echo visible"));
+      wide("/bin/sh -c 'readlink /proc/$$/fd/0 /proc/$$/fd/2 > " + out + "; echo visible'"));
   ASSERT_TRUE(process);
   EXPECT_EQ(process->wait(20000), kWaitObject0);
   EXPECT_EQ(kivtest::readFile(out), "/dev/null\n/dev/null\n");
@@ -45,14 +45,35 @@ TEST(Process, RunsHiddenAndIsReapedAfterTheWait) {
 TEST(Process, OwnProcessGroupAndWideCommandLine) {
   const std::string out = kivtest::home() + "/pgid";
   auto process = Process::startHidden(
-      wide("ps -o pgid= -p $$ | tr -d ' ' > " + out) + L"; printf '%s' '\u00e9' >> " + wide(out));
+      wide("sh -c \"ps -o pgid= -p \\$\\$ | tr -d ' ' > " + out) + L"; printf %s \u00e9 >> " + wide(out) + L"\"");
   ASSERT_TRUE(process);
   ASSERT_EQ(process->wait(kInfinite), kWaitObject0);
   EXPECT_EQ(kivtest::readFile(out), std::to_string(process->pid()) + "\n\xC3\xA9");
 }
 
+// No shell reads the line: its words reach the program as they were quoted, and a line
+// that only a shell could make sense of is not started at all.
+TEST(Process, WordsGoToTheProgramAsQuotedAndNoShellRunsTheLine) {
+  const std::string out = kivtest::home() + "/words";
+  auto process = Process::startHidden(
+      wide("sh -c 'printf \"%s|\" \"$@\" > " + out + "' sh '$HOME' \"a b\" c\\;d ''"));
+  ASSERT_TRUE(process);
+  ASSERT_EQ(process->wait(kInfinite), kWaitObject0);
+  EXPECT_EQ(kivtest::readFile(out), "$HOME|a b|c;d||");
+
+  for (const std::wstring& line : {std::wstring(L"exec sleep 1"), std::wstring(L"sleep 1; sleep 2"),
+                                   std::wstring(L"sleep $X"), std::wstring(L"sleep 1 > /dev/null"), std::wstring(),
+                                   std::wstring(L"sleep\0 1", 8)}) {
+    errno = 0;
+    EXPECT_FALSE(Process::startHidden(line));
+    EXPECT_EQ(errno, EINVAL);
+  }
+  EXPECT_FALSE(Process::startHidden(L"kiv-no-such-program-anywhere"));
+  EXPECT_EQ(errno, ENOENT);
+}
+
 TEST(Process, RunningProcessTimesOutThenEndsThroughItsHandle) {
-  auto process = Process::startHidden(L"exec sleep 600");
+  auto process = Process::startHidden(L"sleep 600");
   ASSERT_TRUE(process);
   EXPECT_EQ(process->wait(0), kWaitTimeout);
   EXPECT_EQ(waitOne(process->handle(), 20), kWaitTimeout);
@@ -65,7 +86,7 @@ TEST(Process, RunningProcessTimesOutThenEndsThroughItsHandle) {
 }
 
 TEST(Process, DestroyedWhileRunningLeavesNoZombie) {
-  auto process = Process::startHidden(L"exec sleep 600");
+  auto process = Process::startHidden(L"sleep 600");
   ASSERT_TRUE(process);
   const int pid = process->pid();
   process.reset();
@@ -102,7 +123,7 @@ bool listed(int pid) {
 // A child that has ended but that nobody reaped yet has ended for every look-up, while a
 // process whose main thread returned early but whose other threads run on has not.
 TEST(ProcessList, ZombieCountsAsEndedButNotAProcessWithALiveThread) {
-  auto zombie = Process::startHidden(L"exec sleep 600");
+  auto zombie = Process::startHidden(L"sleep 600");
   ASSERT_TRUE(zombie);
   ASSERT_TRUE(kivtest::waitFor([&] { return processImageName(zombie->pid()) == "sleep"; }));
   EXPECT_TRUE(listed(zombie->pid()));
@@ -112,7 +133,7 @@ TEST(ProcessList, ZombieCountsAsEndedButNotAProcessWithALiveThread) {
   EXPECT_EQ(processImageName(zombie->pid()), "");
   EXPECT_FALSE(listed(zombie->pid()));
 
-  auto lone = Process::startHidden(wide("exec " + kivtest::binDir() + "/platform_helper main-thread-exits"));
+  auto lone = Process::startHidden(wide(kivtest::binDir() + "/platform_helper main-thread-exits"));
   ASSERT_TRUE(lone);
   ASSERT_TRUE(kivtest::waitFor([&] { return processState(lone->pid()) == 'Z'; }));
   EXPECT_EQ(processImageName(lone->pid()), "platform_helper");

@@ -75,6 +75,25 @@ TEST_F(ChangeScriptTest, ScriptsOthersCouldChangeAreRefusedWithOneTraceAndTheRep
   EXPECT_EQ(reports(), 2);
 }
 
+// Words that run their argument would get a script from a world-writable directory past
+// the check of the first word; no shell reads the command line, so they are refused.
+TEST_F(ChangeScriptTest, CommandLinesThatNeedAShellAreRefusedAndRunNothing) {
+  const std::string open = safe.directory("open", 0777);
+  const std::string evil = safe.file("open/evil.sh", "#!/bin/sh\necho ran >> " + output + "\n");
+  start();
+  int changes = 0;
+  for (const std::string& line : {". " + evil, "exec " + evil, "eval " + evil, "{ " + evil + "; }",
+                                  "# comment\n" + evil, "/bin/true; " + evil}) {
+    SCOPED_TRACE(line);
+    watchertest::setIpChangeScript(wide(line));
+    change("10.200.0." + std::to_string(++changes) + "/32");
+    EXPECT_EQ(kivtest::countTrace("put the command in a script file: " + line.substr(0, line.find('\n'))), 1);
+  }
+  EXPECT_FALSE(kivtest::traced("executing ipchangescript"));
+  EXPECT_EQ(kivtest::readFile(output), "");
+  EXPECT_EQ(reports(), changes);
+}
+
 TEST_F(ChangeScriptTest, AnAcceptedScriptSeesTheEventAndTheAddressList) {
   const std::string script = safe.file(
       "report", "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$KIV_EVENT\" \"$KIV_ADDRESSES\" \"$1\" >> " + output + "\n");

@@ -1,17 +1,26 @@
-// The rules that decide whether the address-change script may run: how the command line's
-// first word is read and resolved, and which owners and modes of the file and of the
-// directories above it are trusted.
+// The rules that decide whether the address-change script may run: how the command line is
+// split into words and its program found, what needs a shell and is refused, and which
+// owners and modes of the program and of the directories above it are trusted.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "service/SafeDirectory.h"
+#include "platform/command_line.h"
 #include "tqNotify/notifier/ScriptPolicy.h"
 
 namespace {
 
-using kiv::notifier::firstWord;
-using kiv::notifier::resolveCommand;
-using kiv::notifier::scriptRefusal;
+using kiv::platform::findProgram;
+using kiv::platform::splitCommandLine;
+
+std::string scriptRefusal(const std::string& commandLine) {
+  return kiv::notifier::checkScriptCommand(commandLine).refusal;
+}
 
 class ScriptPolicyTest : public ::testing::Test {
  protected:
@@ -24,22 +33,41 @@ class ScriptPolicyTest : public ::testing::Test {
   servicetest::SafeDirectory safe;
 };
 
-TEST(ScriptWordTest, FirstWordIsReadAsTheShellReadsIt) {
-  EXPECT_EQ(firstWord("  /usr/bin/logger -t kiv"), "/usr/bin/logger");
-  EXPECT_EQ(firstWord("'/opt/my dir/run'  x"), "/opt/my dir/run");
-  EXPECT_EQ(firstWord("\"/opt/a\\\"b\" x"), "/opt/a\"b");
-  EXPECT_EQ(firstWord("/opt/my\\ dir/run"), "/opt/my dir/run");
-  EXPECT_EQ(firstWord("/opt/run;rm -rf /"), "/opt/run");
-  EXPECT_EQ(firstWord("/opt/run>/dev/null"), "/opt/run");
-  EXPECT_EQ(firstWord("/opt/a=b/run"), "/opt/a=b/run");
+using Words = std::vector<std::string>;
+
+TEST(ScriptWordsTest, WordsAreReadWithTheShellsQuotingAndNothingExpanded) {
+  EXPECT_EQ(splitCommandLine("  /usr/bin/logger -t kiv ").words, (Words{"/usr/bin/logger", "-t", "kiv"}));
+  EXPECT_EQ(splitCommandLine("'/opt/my dir/run'  'a $b' \"x\\\"y\" '' z\\ w").words,
+            (Words{"/opt/my dir/run", "a $b", "x\"y", "", "z w"}));
+  EXPECT_EQ(splitCommandLine("/opt/a=b/run x#y a~b \\; \"a;b|c\"").words,
+            (Words{"/opt/a=b/run", "x#y", "a~b", ";", "a;b|c"}));
+  EXPECT_EQ(splitCommandLine("/opt/run \"it's\" 'say \"hi\"'").words, (Words{"/opt/run", "it's", "say \"hi\""}));
 }
 
-TEST(ScriptWordTest, WordsThatDependOnExpansionAreNotAccepted) {
-  for (const char* line : {"$HOME/run", "\"$X\"/run", "`which run`", "/opt/r*n", "~/run", "FOO=1 /opt/run",
-                           "'/opt/unterminated", "", "   "}) {
-    EXPECT_EQ(firstWord(line), "") << line;
-    EXPECT_NE(scriptRefusal(std::string_view(line)), "") << line;
+// Every one of these means something only to a shell; several would run a file that the
+// check of the first word never sees.
+TEST(ScriptWordsTest, LinesThatNeedAShellAreRefusedWithTheReason) {
+  const std::pair<const char*, const char*> lines[] = {
+      {". /d/evil.sh", "the shell's own '.'"},        {"exec /d/evil.sh", "the shell's own 'exec'"},
+      {"eval /d/evil.sh", "the shell's own 'eval'"},  {"{ /d/evil.sh; }", "the operator ';'"},
+      {"{ /d/evil.sh }", "the shell's own '{'"},      {"# note\n/d/evil.sh", "a newline"},
+      {"# note", "a comment"},                        {"/opt/run; rm -rf /", "the operator ';'"},
+      {"/opt/run && x", "the operator '&'"},          {"/opt/run | x", "the operator '|'"},
+      {"(/opt/run)", "the operator '('"},             {"/opt/run >/dev/null", "a redirection"},
+      {"/opt/run 2</x", "a redirection"},             {"$HOME/run", "an expansion ('$')"},
+      {"/opt/run \"$X\"", "an expansion ('$')"},     {"`which run`", "an expansion ('`')"},
+      {"/opt/r*n", "a file name pattern ('*')"},      {"/opt/run x?", "a file name pattern ('?')"},
+      {"~/run", "a home directory ('~')"},            {"FOO=1 /opt/run", "a variable assignment"},
+      {"if /opt/run", "the shell's own 'if'"},        {"'/opt/unterminated", "an unclosed quote"},
+      {"/opt/run \\\nx", "a newline"},
+  };
+  for (const auto& [line, why] : lines) {
+    const auto split = splitCommandLine(line);
+    EXPECT_EQ(split.needsShell, why) << line;
+    EXPECT_TRUE(split.words.empty()) << line;
+    EXPECT_EQ(scriptRefusal(line), std::string("it needs a shell for ") + why + "; put the command in a script file") << line;
   }
+  for (const char* blank : {"", "   "}) EXPECT_EQ(scriptRefusal(blank), "it names no program");
 }
 
 TEST_F(ScriptPolicyTest, NamesAreFoundOnTheSearchPathLikeTheShellFindsThem) {
@@ -47,16 +75,29 @@ TEST_F(ScriptPolicyTest, NamesAreFoundOnTheSearchPathLikeTheShellFindsThem) {
   safe.file("first/tool", "#!/bin/sh\n", 0644);
   safe.directory("second", 0755);
   const std::string tool = safe.file("second/tool", "#!/bin/sh\n");
-  EXPECT_EQ(resolveCommand("tool", notExecutable + ":" + safe.path() + "/second"), tool);
-  EXPECT_EQ(resolveCommand("tool", notExecutable), "");
-  EXPECT_EQ(resolveCommand(tool, ""), tool);
-  // What the shell cannot start is left to the shell, which reports it as a failed start;
-  // a missing file below a directory that others can write is still refused.
+  EXPECT_EQ(findProgram("tool", notExecutable + ":" + safe.path() + "/second"), tool);
+  EXPECT_EQ(findProgram("tool", notExecutable), "");
+  EXPECT_EQ(findProgram(tool, ""), tool);
+  const auto found = kiv::notifier::checkScriptCommand("sh -c 'exit 0'");
+  EXPECT_EQ(found.program, findProgram("sh", kiv::platform::programSearchPath()));
+  EXPECT_EQ(found.arguments, (Words{"sh", "-c", "exit 0"}));
+  // What cannot start fails at the start, which traces why; a missing file below a
+  // directory that others can write is still refused.
   EXPECT_EQ(scriptRefusal("no-such-command-anywhere --x"), "");
   EXPECT_EQ(scriptRefusal(safe.path() + "/first/missing"), "");
+  EXPECT_EQ(scriptRefusal(safe.path() + "/no/such/directory"), "");
   const std::string open = safe.directory("open", 0777);
   EXPECT_EQ(scriptRefusal(open + "/missing"), "directory " + open + " is writable by group or others");
+  EXPECT_EQ(scriptRefusal(open + "/no/such/directory"), "directory " + open + " is writable by group or others")
+      << "someone else could make the missing directories";
   EXPECT_EQ(scriptRefusal("sh -c 'exit 0'"), "") << "system commands on PATH are trusted";
+  // A program found on PATH is checked like one named with its path.
+  const std::string openTool = safe.file("open/tool", "#!/bin/sh\n");
+  const std::string path = kiv::platform::programSearchPath();
+  setenv("PATH", open.c_str(), 1);
+  const std::string refusal = scriptRefusal("tool --x");
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(refusal, "directory " + open + " is writable by group or others") << openTool;
 }
 
 TEST_F(ScriptPolicyTest, FilesOthersCanChangeAreRefused) {

@@ -30,11 +30,7 @@ std::string helper() { return program("units_helper"); }
 class Helper {
  public:
   explicit Helper(const std::string& arguments) {
-#ifdef _WIN32
     const std::string line = helper() + " " + arguments;
-#else
-    const std::string line = "exec " + helper() + " " + arguments;  // the helper is the process
-#endif
     process_ = kiv::platform::Process::startHidden(kiv::utf::widen(line));
     EXPECT_TRUE(process_) << line;
   }

@@ -1,5 +1,7 @@
 // The IP change monitor of a running notifier, against real address changes in a network
 // namespace of the test's own.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "WatcherHarness.h"
@@ -14,6 +16,9 @@ using watchertest::wide;
 
 using kiv::platform::AddressFamily;
 using kiv::platform::testing::AddressChangeStep;
+
+// A command line that a shell runs: the host starts the program directly.
+std::wstring inShell(const std::string& script) { return wide("/bin/sh -c '" + script + "'"); }
 
 void failStep(AddressFamily family, AddressChangeStep step) {
   kiv::platform::testing::failAddressChangeStep(family, step);
@@ -46,7 +51,7 @@ class IPMonitorTest : public ::testing::Test {
 };
 
 TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   std::vector<int> scriptRunsAtReport;  // guarded by the sink's lock
   notifier.sink.onReport([&](int code) {
     if (code == 5) scriptRunsAtReport.push_back(lineCount(marker));
@@ -57,7 +62,7 @@ TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
   EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: IPv4 address change detected"));
   EXPECT_TRUE(trace.traced("Notifier: IP address( 10.200.0.1 )"));
-  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: echo run"));
+  EXPECT_TRUE(trace.traced("CTQNotify::IPThreadProcMethod: ip change detected: executing ipchangescript: /bin/sh -c 'echo run"));
 
   const int before = reports();
   ip("addr add fd00::1/128 dev lo nodad");
@@ -71,7 +76,7 @@ TEST_F(IPMonitorTest, ChangesOfEitherFamilyRunTheScriptBeforeTheReport) {
 }
 
 TEST_F(IPMonitorTest, ChangesDuringAHandlingGiveExactlyOneMore) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker) + L"; sleep 1");
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker + "; sleep 1"));
   start();
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return lineCount(marker) == 1; }));
@@ -90,7 +95,7 @@ TEST_F(IPMonitorTest, ChangesDuringAHandlingGiveExactlyOneMore) {
 }
 
 TEST_F(IPMonitorTest, ShutdownWaitsForARunningScript) {
-  watchertest::setIpChangeScript(L"echo start >> " + wide(marker) + L"; sleep 1; echo done >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo start >> " + marker + "; sleep 1; echo done >> " + marker));
   start();
   ip("addr add 10.200.0.1/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return lineCount(marker) == 1; }));
@@ -130,7 +135,7 @@ TEST_F(IPMonitorTest, WithoutAnIPv4SocketIPv6ChangesKeepTheirOwnSlot) {
 }
 
 TEST_F(IPMonitorTest, NotificationsThatLeaveAFamilysAddressesAsTheyWereAreIgnored) {
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   start();
   ip("addr add 10.200.0.1/32 dev lo valid_lft 1000 preferred_lft 1000");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
@@ -152,6 +157,18 @@ TEST_F(IPMonitorTest, NotificationsThatLeaveAFamilysAddressesAsTheyWereAreIgnore
   EXPECT_EQ(trace.count("address change detected"), 3);
 }
 
+TEST_F(IPMonitorTest, TheListTracedAtStartIsTheBaselineOfTheFirstChange) {
+  ip("addr add 10.200.0.1/32 dev lo valid_lft 1000 preferred_lft 1000");
+  start();
+  ip("addr change 10.200.0.1/32 dev lo valid_lft 2000 preferred_lft 1500");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() > 0 || trace.traced("IPv4 notification left the address list as it was; ignored"); }));
+  EXPECT_EQ(reports(), 0) << "a lifetime refresh of an address that was there at start";
+  ip("addr add 10.200.0.2/32 dev lo");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
+  notifier.shutdown();
+  EXPECT_EQ(reports(), 1) << "only the new address is a change";
+}
+
 TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
   ip("link add kivm0 type veth peer name kivm1");
   ip("link set kivm0 addrgenmode none");  // no link-local address of its own to announce
@@ -164,14 +181,17 @@ TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
   EXPECT_EQ(reports(), 1);
 }
 
-TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
+TEST_F(IPMonitorTest, ScriptThatCannotStartIsTracedAsAFailedStart) {
   // Scripts are only started from places no other user can change.
   const servicetest::SafeDirectory safe;
   const std::string missing = safe.path() + "/no-such-script";
+  const std::string inMissingDirectory = safe.path() + "/no-such-directory/script";
   const std::string notExecutable = safe.file("not-executable", "echo never\n", 0644);
+  // No shell steps in for a script that does not name its interpreter.
+  const std::string noInterpreter = safe.file("no-interpreter", "echo never\n");
   start();
   int changes = 0;
-  for (const std::string& command : {missing, notExecutable}) {
+  for (const std::string& command : {missing, inMissingDirectory, notExecutable, noInterpreter}) {
     SCOPED_TRACE(command);
     watchertest::setIpChangeScript(wide(command));
     ip("addr add 10.200.0." + std::to_string(++changes) + "/32 dev lo");
@@ -179,10 +199,12 @@ TEST_F(IPMonitorTest, ScriptTheShellCannotStartIsTracedAsAFailedStart) {
     EXPECT_EQ(trace.count("failed to execute ipchangescript (" + command + "): "), 1);
   }
   // A script that ran is not a failed start, whatever its own exit code.
-  watchertest::setIpChangeScript(L"exit 3");
+  watchertest::setIpChangeScript(inShell("exit 3"));
   ip("addr add 10.200.0.9/32 dev lo");
   ASSERT_TRUE(kivtest::waitFor([&] { return reports() == changes + 1; }));
-  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 2);
+  EXPECT_EQ(trace.count("failed to execute ipchangescript"), 4);
+  EXPECT_EQ(trace.count(std::string("): ") + std::strerror(ENOENT)), 2) << "the system's own words";
+  EXPECT_FALSE(trace.traced("ipchangescript not run")) << "a missing script is no refusal";
 }
 
 TEST_F(IPMonitorTest, IPv6SetUpFailuresLeaveIPv4Watched) {
@@ -221,7 +243,7 @@ TEST_F(IPMonitorTest, IPv6SetUpFailuresLeaveIPv4Watched) {
 
 TEST_F(IPMonitorTest, FailedWaitIsTracedRetriedAfterAPauseAndEndsAtShutdown) {
   failStep(AddressFamily::kIPv4, AddressChangeStep::kWait);
-  watchertest::setIpChangeScript(L"echo run >> " + wide(marker));
+  watchertest::setIpChangeScript(inShell("echo run >> " + marker));
   start();
   ASSERT_TRUE(kivtest::waitFor([&] { return trace.count("waiting for address changes failed") >= 2; }));
   notifier.shutdown();

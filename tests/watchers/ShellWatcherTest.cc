@@ -58,15 +58,11 @@ class ShellProcess {
     // Every instance runs the one copy: a copy over a running one would fail.
 #ifdef _WIN32
     std::filesystem::copy_file(KIV_SLEEPER, path, std::filesystem::copy_options::skip_existing);
-    process_ = kiv::platform::Process::startHidden(kiv::utf::widen("\"" + path + "\" 600"));
-    ASSERT_NE(process_, nullptr);
 #else
     std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::skip_existing);
-    process_ = kiv::platform::Process::startHidden(watchertest::wide("exec " + path + " 600"));
-    ASSERT_NE(process_, nullptr);
-    const std::string comm = "/proc/" + std::to_string(process_->pid()) + "/comm";
-    ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(comm) == name + "\n"; }));
 #endif
+    process_ = kiv::platform::Process::startHidden(kiv::utf::widen("\"" + path + "\" 600"));
+    ASSERT_NE(process_, nullptr);
   }
   void stop() {
     if (!process_) return;
@@ -138,6 +134,19 @@ TEST_F(ShellWatcherTest, EndOfTheShellReportsTheLastLogonUser) {
 
   notifier.shutdown();
   EXPECT_EQ(notifier.sink.count(3), 3) << "shutdown of an idle watcher reports nothing";
+}
+
+TEST_F(ShellWatcherTest, ALogonWhileTheShellRunsGivesOneLogoffWhenItEnds) {
+  shell.start();
+  ASSERT_TRUE(notifier.start());
+  ASSERT_TRUE(kivtest::waitFor([&] { return shell.watched(); }));
+  logon(L"alice");
+  shell.stop();
+  ASSERT_TRUE(kivtest::waitFor([&] { return notifier.sink.count(9) >= 1; }));
+  // A logon signal still pending would win over the stop and show as a second report.
+  notifier.shutdown();
+  EXPECT_EQ(lastTwo(), (std::vector<Report>{kSessionLogoff, {1, L"", L"", L""}}));
+  EXPECT_EQ(notifier.sink.count(3), 1);
 }
 
 TEST_F(ShellWatcherTest, ShutdownWhileWatchingTheShellReportsNothing) {

@@ -34,7 +34,7 @@ class UnreapedShell {
   void start() {
     const std::string path = watchertest::tempPath(name);
     std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::overwrite_existing);
-    process_ = kiv::platform::Process::startHidden(watchertest::wide("exec " + path + " 600"));
+    process_ = kiv::platform::Process::startHidden(watchertest::wide(path + " 600"));
     ASSERT_NE(process_, nullptr);
     const std::string comm = "/proc/" + std::to_string(process_->pid()) + "/comm";
     ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(comm) == name + "\n"; }));

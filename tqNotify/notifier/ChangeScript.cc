@@ -1,8 +1,9 @@
-// Environment and time limit of the address-change script; how the environment reaches the
-// script and how an overrunning one is ended depend on the system (ChangeScriptSystem.h).
+// Start and time limit of the address-change script; how its environment reaches it and
+// how an overrunning one is ended depend on the system (ChangeScriptSystem.h).
 #include "tqNotify/notifier/ChangeScript.h"
 
 #include <cwchar>
+#include <list>
 
 #include "ITQConfig.h"
 #include "tqNotify/CTQIP.h"
@@ -40,14 +41,10 @@ uint32_t readTimeout(ITQConfig& config) {
 
 }  // namespace
 
-std::wstring withChangeEnvironment(std::wstring_view commandLine, const std::list<TQStringW>& addresses) {
-  return commandWithEnvironment(commandLine, joined(addresses));
-}
-
-std::wstring withChangeEnvironment(std::wstring_view commandLine) {
+std::unique_ptr<kiv::platform::Process> startChangeScript(const ScriptCommand& command, std::wstring_view commandLine) {
   std::list<TQStringW> addresses;
   CTQIP::GetLocalAddresses(addresses, false);
-  return withChangeEnvironment(commandLine, addresses);
+  return startWithEnvironment(command, commandLine, joined(addresses));
 }
 
 uint32_t changeScriptTimeoutSeconds() {

@@ -3,20 +3,18 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
-#include <string>
+#include <memory>
 #include <string_view>
 
-#include "TQString.h"
 #include "platform/process.h"
+#include "tqNotify/notifier/ScriptPolicy.h"
 
 namespace kiv::notifier {
 
-// The command line that runs `commandLine` with KIV_EVENT=address-change and
-// KIV_ADDRESSES (the addresses, space-separated) in its environment.
-std::wstring withChangeEnvironment(std::wstring_view commandLine, const std::list<TQStringW>& addresses);
-// The same with the machine's current address list.
-std::wstring withChangeEnvironment(std::wstring_view commandLine);
+// Starts the checked command with KIV_EVENT=address-change and KIV_ADDRESSES (the machine's
+// current addresses, space-separated) in its environment. Null when it could not start;
+// the system's last error then says why.
+std::unique_ptr<kiv::platform::Process> startChangeScript(const ScriptCommand& command, std::wstring_view commandLine);
 
 // The configured limit in seconds ("ipchangescripttimeout"); 0 when there is none.
 uint32_t changeScriptTimeoutSeconds();

@@ -1,20 +1,20 @@
-// What running the address-change script takes that differs between systems: handing it
-// its environment, and ending it together with what it started.
+// What running the address-change script takes that differs between systems: starting it
+// with its environment, and ending it together with what it started.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/process.h"
+#include "tqNotify/notifier/ScriptPolicy.h"
 
 namespace kiv::notifier {
 
-// `commandLine` made to run with KIV_EVENT=address-change and KIV_ADDRESSES=`addresses`.
-std::wstring commandWithEnvironment(std::wstring_view commandLine, const std::wstring& addresses);
-
-// Whether `exitCode` is the starter's own answer that the command could not be started (a
-// shell's "not found" or "not executable"); if so the system's last error says why.
-bool startRefused(int exitCode);
+// Starts the checked command with KIV_EVENT=address-change and KIV_ADDRESSES=`addresses`
+// in its environment; `commandLine` is the line it was read from.
+std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand& command, std::wstring_view commandLine,
+                                                             const std::wstring& addresses);
 
 // Whether a script that overran its time limit can be ended with everything it started.
 bool canEndScriptGroup();

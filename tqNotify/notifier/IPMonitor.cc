@@ -10,12 +10,11 @@
 #include "ITQConfig.h"
 #include "platform/address_change.h"
 #include "platform/last_error.h"
-#include "platform/process.h"
+#include "platform/utf8.h"
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqNotify/notifier/ChangeScript.h"
-#include "tqNotify/notifier/ChangeScriptSystem.h"
 #include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
@@ -55,8 +54,10 @@ struct ChangeWatch {
 // address detection like a new address) neither run the script nor reach the host.
 class HandledAddresses {
  public:
+  // The addresses there at start-up: what the first change is measured against.
+  void baseline() { handled_ = AddressSnapshot::take(); }
   // Whether the wake-up changed the addresses of a family that had something pending.
-  // The first wake-up always counts, as does one whose addresses cannot be read.
+  // One without a baseline to compare with counts, as does one whose addresses cannot be read.
   bool changed(const std::array<bool, 2>& pending) {
     current_ = AddressSnapshot::take();
     if (!handled_ || !current_) return true;
@@ -135,27 +136,23 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-void traceFailedStart(const wchar_t* commandLine) {
-  TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
-}
-
-// Starts the command line hidden and waits for it. Its own exit code does not matter, but
-// the shell's answer that it could not start the command is a failed start.
+// Starts the command line hidden and waits for it; its own exit code does not matter.
 void runScript(const wchar_t* commandLine) {
   // A script that someone other than root could change is not run with the host's rights.
-  if (const std::string why = kiv::notifier::scriptRefusal(std::wstring_view(commandLine)); !why.empty()) {
-    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, why.c_str(), commandLine);
+  const auto command = kiv::notifier::checkScriptCommand(kiv::utf::narrow(commandLine));
+  if (!command.refusal.empty()) {
+    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, command.refusal.c_str(),
+                            commandLine);
     return;
   }
   TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
                        kFunction, commandLine);
-  auto process = kiv::platform::Process::startHidden(kiv::notifier::withChangeEnvironment(commandLine));
+  auto process = kiv::notifier::startChangeScript(command, commandLine);
   if (!process) {
-    traceFailedStart(commandLine);
+    TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
     return;
   }
   kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
-  if (kiv::notifier::startRefused(process->exitCode())) traceFailedStart(commandLine);
 }
 
 // One change: the suspend gate, the address-list trace, the script and the report.
@@ -191,6 +188,9 @@ int CTQNotify::IPThreadProcMethod() {
   ChangeWatch watch;
   HandledAddresses handled;
   setUp(watch, *stopEvent);
+  // Taken once the sockets listen, so a change it does not hold is pending on a socket; and
+  // before the start is traced, so no change made after that trace can be part of it.
+  handled.baseline();
   TQUtilities_TraceExW(kSource, 0, L"Notifier: IP monitor thread starting");
   traceAddressList();
 

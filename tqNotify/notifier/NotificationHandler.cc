@@ -88,13 +88,13 @@ bool CTQNotify::handleNotification(const TQStringW& text) {
     report(kTQEventUserLogon, m.account, m.computerUserUnit, m.userUnit);
     report(kTQEventSessionLogon, m.session);
     if (watchShell) {
-      {
-        ScopedLock lock(watcherLock.get());
-        watchedUser = m.user;
-        watchedUserUnit = m.userUnit;
-        watchedComputerUserUnit = m.computerUserUnit;
-      }
-      if (watchShell && userLogonEvent) userLogonEvent->set();
+      // Names and signal change together: the watcher clears the signal when it reports
+      // the names, so a signal never outlives the names it stands for.
+      ScopedLock lock(watcherLock.get());
+      watchedUser = m.user;
+      watchedUserUnit = m.userUnit;
+      watchedComputerUserUnit = m.computerUserUnit;
+      if (userLogonEvent) userLogonEvent->set();
     }
   } else if (type.comparei(L"Docked") == 0) {
     report(kTQEventDocked, valueOf(document.get(), L"Id"), valueOf(document.get(), L"Type"));

@@ -4,22 +4,25 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kiv::notifier {
 
-// The command line's first word as the shell reads it (quotes and backslashes undone), or
-// empty when it has none or when its value would depend on expansion ($, `, globs).
-std::string firstWord(std::string_view commandLine);
+// The command line as it will be started: no shell reads it, so what it runs is its first
+// word's file and nothing else.
+struct ScriptCommand {
+  // The file to start; empty when nothing by that name was found.
+  std::string program;
+  // The command line's words, the program's own first.
+  std::vector<std::string> arguments;
+  // Why it may not run, in a few words; empty when it may.
+  std::string refusal;
+};
 
-// The file the first word names: itself when it holds a '/' (made absolute against the
-// current directory), else the first executable file of that name on `searchPath`.
-// Empty when there is none.
-std::string resolveCommand(const std::string& word, const std::string& searchPath);
-
-// Empty when the command line may run; otherwise why not, in a few words. The resolved
-// file must be owned by root (or by the host's own user) and be writable by nobody else;
-// so must every directory on its path, both as written and with links resolved.
-std::string scriptRefusal(std::string_view commandLine);
-std::string scriptRefusal(std::wstring_view commandLine);
+// Reads the command line and checks it. It is refused when it needs a shell to mean
+// anything, or when its program is not owned by root (or by the host's own user) or is
+// writable by anyone else, or any directory on the way to it is, both as written and
+// with links resolved. On Windows the system guards the file and the line goes to it whole.
+ScriptCommand checkScriptCommand(std::string_view commandLine);
 
 }  // namespace kiv::notifier

@@ -25,6 +25,9 @@ uint32_t waitEither(WaitHandle first, WaitHandle second) {
 void reportLogoff(CTQNotify& notifier) {
   {
     ScopedLock held(notifier.watcherLock.get());
+    // Logon messages so far are in the names reported now: their signal must not bring the
+    // same user's logoff once more. One that comes later signals again.
+    notifier.userLogonEvent->reset();
     notifier.report(kTQEventUserLogoff, notifier.watchedUser, notifier.watchedComputerUserUnit,
                     notifier.watchedUserUnit);
   }

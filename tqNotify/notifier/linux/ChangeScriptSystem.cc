@@ -1,44 +1,31 @@
-// The command line runs through /bin/sh -c, so the environment is set by the shell itself:
-// no other thread of the host sees its environment change. The script leads a process
-// group of its own, which signals end as a whole.
+// The script is started directly with the words of its command line, and the variables go
+// into its own environment only: no other thread of the host sees its environment change.
+// The script leads a process group of its own, which signals end as a whole.
 #include "tqNotify/notifier/ChangeScriptSystem.h"
 
 #include <signal.h>
 
 #include <cerrno>
-
 #include <cstdint>
+
+#include "platform/utf8.h"
 
 namespace kiv::notifier {
 namespace {
 
-// The shell's exit codes for a command it could not find and one it could not execute.
-constexpr int kShellCommandNotFound = 127;
-constexpr int kShellCommandNotExecutable = 126;
-
 // How long an ended script's group gets to exit on SIGTERM before SIGKILL.
 constexpr uint32_t kGraceMs = 2000;
 
-// Single-quoted for the shell, whatever the text holds.
-std::wstring shellQuoted(const std::wstring& text) {
-  std::wstring quoted = L"'";
-  for (wchar_t c : text) {
-    if (c == L'\'') quoted += L"'\\''"; else quoted += c;
-  }
-  return quoted + L"'";
-}
-
 }  // namespace
 
-std::wstring commandWithEnvironment(std::wstring_view commandLine, const std::wstring& addresses) {
-  return L"export KIV_EVENT=address-change KIV_ADDRESSES=" + shellQuoted(addresses) + L"\n" +
-         std::wstring(commandLine);
-}
-
-bool startRefused(int exitCode) {
-  if (exitCode != kShellCommandNotFound && exitCode != kShellCommandNotExecutable) return false;
-  errno = exitCode == kShellCommandNotFound ? ENOENT : EACCES;
-  return true;
+std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand& command, std::wstring_view,
+                                                             const std::wstring& addresses) {
+  if (command.program.empty()) {
+    errno = ENOENT;  // nothing by that name on PATH, as the shell would have said
+    return nullptr;
+  }
+  return kiv::platform::Process::startHidden(
+      command.program, command.arguments, {"KIV_EVENT=address-change", "KIV_ADDRESSES=" + kiv::utf::narrow(addresses)});
 }
 
 bool canEndScriptGroup() { return true; }

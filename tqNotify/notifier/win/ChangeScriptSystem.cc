@@ -7,15 +7,13 @@
 
 namespace kiv::notifier {
 
-std::wstring commandWithEnvironment(std::wstring_view commandLine, const std::wstring& addresses) {
+// CreateProcessW starts the command line itself, with no shell in between.
+std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand&, std::wstring_view commandLine,
+                                                             const std::wstring& addresses) {
   SetEnvironmentVariableW(L"KIV_EVENT", L"address-change");
   SetEnvironmentVariableW(L"KIV_ADDRESSES", addresses.c_str());
-  return std::wstring(commandLine);
+  return kiv::platform::Process::startHidden(commandLine);
 }
-
-// CreateProcessW starts the command line itself, with no shell in between: a command that
-// cannot start fails the start, and every exit code is the script's own.
-bool startRefused(int) { return false; }
 
 bool canEndScriptGroup() { return false; }
 
