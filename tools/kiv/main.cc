@@ -3,6 +3,7 @@
 
 #include "tools/kiv/commands.h"
 #include "tools/kiv/process_setup.h"
+#include "tools/kiv/usage_error.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"KIV agent notifier: plug-in host and tools"};
@@ -25,9 +26,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
-    // Usage errors exit 2 with a message naming the problem; --help and --version exit 0.
-    int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    return kiv::tool::reportParseError(app, e);
   }
   return exitCode;
 }
