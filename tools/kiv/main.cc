@@ -9,6 +9,9 @@ int main(int argc, char** argv) {
   CLI::App app{"KIV agent notifier: plug-in host and tools"};
   app.set_version_flag("--version", std::string("kiv ") + KIV_VERSION);
   app.require_subcommand(1);
+  app.footer("Exit status: 0 success; 1 failure; 2 usage error; 3, 4, 5 kiv send: refused, nothing "
+             "listens, no answer in time; 5 kiv units: no such unit; 6 the configuration store is "
+             "damaged or cannot be used. See kiv(1).");
   // Options are "--name" on every system: a value that begins with "/" (a path, say) stays a
   // value on Windows too. Subcommands take this from the app when they are added.
   app.allow_windows_style_options(false);
