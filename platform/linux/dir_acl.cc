@@ -65,14 +65,15 @@ bool setPermissions(acl_entry_t entry, bool all) {
   return acl_set_permset(entry, permissions) == 0;
 }
 
-// The owning group and other users get nothing, so what the list allows does not depend on
-// the umask of whoever created the directory (root's shell usually has 022, which would let
-// every user read below it).
-bool closeToOthers(acl_t acl) {
+// The owner gets everything, the owning group and other users nothing, so what the list
+// allows does not depend on the umask of whoever created the directory (root's shell
+// usually has 022, which would let every user read below it).
+bool setBaseEntries(acl_t acl) {
   acl_entry_t entry;
   for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
     acl_tag_t tag;
     if (acl_get_tag_type(entry, &tag) != 0) return false;
+    if (tag == ACL_USER_OBJ && !setPermissions(entry, true)) return false;
     if ((tag == ACL_GROUP_OBJ || tag == ACL_OTHER) && !setPermissions(entry, false)) return false;
   }
   return true;
@@ -80,7 +81,7 @@ bool closeToOthers(acl_t acl) {
 
 bool grantFullAccess(acl_t* acl, gid_t gid) {
   acl_entry_t entry;
-  if (!groupEntry(acl, gid, &entry) || !setPermissions(entry, true) || !closeToOthers(*acl)) return false;
+  if (!groupEntry(acl, gid, &entry) || !setPermissions(entry, true) || !setBaseEntries(*acl)) return false;
   // The mask must let the new entry through, or the ACL would not grant what it lists.
   return acl_calc_mask(acl) == 0 && acl_valid(*acl) == 0;
 }
