@@ -27,5 +27,15 @@ TEST(KivUsage, UnknownWordsAreNamed) {
   EXPECT_NE(output.find("list"), std::string::npos) << "the commands that would do: " << output;
 }
 
+TEST(KivUsage, BadTimeoutIsNamedInPlainWords) {
+  for (const char* value : {"x", "0", "-5", "99999999999"}) {
+    std::string output;
+    EXPECT_EQ(kiv({"send", "--timeout", value, "undocked", "--type", "t"}, &output), 2) << value;
+    EXPECT_NE(output.find("--timeout"), std::string::npos) << output;
+    EXPECT_NE(output.find("2147483647"), std::string::npos) << "the range it takes: " << output;
+    EXPECT_LT(output.size(), 300u) << output;
+  }
+}
+
 }  // namespace
 }  // namespace kivtooltest
