@@ -8,9 +8,11 @@ namespace kiv::platform {
 
 // Adds (or widens) the entry for `group` to rwx on the directory's access ACL and, where
 // default ACLs are supported, puts the same entry into its default ACL so that new files
-// and subdirectories inherit it. The owner, owning group and other entries are kept; the
-// mask is recomputed. True when the access entry was set. False, with the directory left
-// as it was, when the group does not exist, the file system has no ACLs or setting failed.
+// and subdirectories inherit it. On Linux the owner gets full access and the owning group
+// and other users nothing in both lists, whatever the creator's umask; other named entries
+// are kept and the mask is recomputed. True when the access entry was set. False, with the directory
+// left as it was, when the group does not exist, the file system has no ACLs or setting
+// failed.
 bool grantGroupFullAccess(const std::string& directory, const std::string& group);
 
 namespace testing {

@@ -9,16 +9,17 @@
 
 // Mutex objects (named: system-wide; unnamed: in-process) and lock objects share this shape.
 // A mutex whose owning thread ended without unlocking it is abandoned: the next thread to
-// lock it holds it, and is answered kiv::platform::kWaitAbandoned instead of 0.
+// lock it holds it. lock answers 0 then as always; tryLock answers
+// kiv::platform::kWaitAbandoned instead of 0, for a caller that wants to know.
 struct ITQOSLock : ITQImpl {
-  virtual int lock() = 0;  // 0 (or kWaitAbandoned) when held
+  virtual int lock() = 0;  // 0 when held, abandoned or not
   virtual int unlock() = 0;
   // Like lock, but gives up after timeoutMs (kiv::platform::kInfinite waits for ever);
   // 0 (or kWaitAbandoned) when held, kiv::platform::kWaitTimeout otherwise.
   virtual int tryLock(uint32_t timeoutMs) = 0;
 };
 
-// Whether an answer of lock or tryLock means the lock is now held.
+// Whether an answer of tryLock means the lock is now held.
 inline bool lockObtained(int answer) {
   return answer == 0 || answer == static_cast<int>(kiv::platform::kWaitAbandoned);
 }

@@ -55,21 +55,39 @@ bool groupEntry(acl_t* acl, gid_t gid, acl_entry_t* result) {
   return true;
 }
 
-bool grantFullAccess(acl_t* acl, gid_t gid) {
-  acl_entry_t entry;
+bool setPermissions(acl_entry_t entry, bool all) {
   acl_permset_t permissions;
-  if (!groupEntry(acl, gid, &entry) || acl_get_permset(entry, &permissions) != 0) return false;
-  if (acl_clear_perms(permissions) != 0 || acl_add_perm(permissions, ACL_READ) != 0 ||
-      acl_add_perm(permissions, ACL_WRITE) != 0 || acl_add_perm(permissions, ACL_EXECUTE) != 0 ||
-      acl_set_permset(entry, permissions) != 0) {
+  if (acl_get_permset(entry, &permissions) != 0 || acl_clear_perms(permissions) != 0) return false;
+  if (all && (acl_add_perm(permissions, ACL_READ) != 0 || acl_add_perm(permissions, ACL_WRITE) != 0 ||
+              acl_add_perm(permissions, ACL_EXECUTE) != 0)) {
     return false;
   }
+  return acl_set_permset(entry, permissions) == 0;
+}
+
+// The owner gets everything, the owning group and other users nothing, so what the list
+// allows does not depend on the umask of whoever created the directory (root's shell
+// usually has 022, which would let every user read below it).
+bool setBaseEntries(acl_t acl) {
+  acl_entry_t entry;
+  for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+    acl_tag_t tag;
+    if (acl_get_tag_type(entry, &tag) != 0) return false;
+    if (tag == ACL_USER_OBJ && !setPermissions(entry, true)) return false;
+    if ((tag == ACL_GROUP_OBJ || tag == ACL_OTHER) && !setPermissions(entry, false)) return false;
+  }
+  return true;
+}
+
+bool grantFullAccess(acl_t* acl, gid_t gid) {
+  acl_entry_t entry;
+  if (!groupEntry(acl, gid, &entry) || !setPermissions(entry, true) || !setBaseEntries(*acl)) return false;
   // The mask must let the new entry through, or the ACL would not grant what it lists.
   return acl_calc_mask(acl) == 0 && acl_valid(*acl) == 0;
 }
 
 // The default ACL starts from the directory's current default ACL when it has one, else
-// from its access ACL, so owner, group and other keep what the mode gives them.
+// from its access ACL, so that named entries already there are kept.
 AclPtr defaultAclBase(const std::string& directory, acl_t access) {
   AclPtr current(acl_get_file(directory.c_str(), ACL_TYPE_DEFAULT));
   if (current && acl_entries(current.get()) > 0) return current;

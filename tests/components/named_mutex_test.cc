@@ -87,6 +87,20 @@ TEST_F(ConcurrencyNamedMutex, AbandonedWhenTheOwningThreadEnds) {
   EXPECT_EQ(mutex_->unlock(), 0);
 }
 
+// lock answers 0 whenever the caller holds the mutex afterwards, abandoned or not: a caller
+// that reads anything else as "not held" would never give it back. The takeover is traced.
+TEST_F(ConcurrencyNamedMutex, LockTakenOverFromADeadHolderAnswersHeld) {
+  Holder holder("Global\\UNITSDB");
+  ASSERT_EQ(holder.nextLine(), "held");
+  holder.kill();
+  ASSERT_EQ(mutex_->lock(), 0);
+  EXPECT_TRUE(kivtest::traced("abandoned")) << "the takeover is not silent";
+  Holder other("Global\\UNITSDB");
+  ASSERT_EQ(other.nextLine(), "busy") << "held by this process after the takeover";
+  EXPECT_EQ(mutex_->unlock(), 0);
+  EXPECT_EQ(other.nextLine(), "held");
+}
+
 TEST_F(ConcurrencyNamedMutex, KeepsOtherProcessesOutUntilUnlocked) {
   ASSERT_TRUE(lockObtained(mutex_->lock()));
   Holder holder("Global\\UNITSDB");

@@ -148,6 +148,13 @@ TEST_F(ConcurrencyThreads, InProcessLocksAreAbandonedWhenTheirOwnerEnds) {
       EXPECT_EQ(object->unlock(), 0);
     }).join();
   }
+  // lock itself answers 0 for an abandoned lock: the caller holds it.
+  for (ITQOSLock* object : {lock.get(), mutex.get()}) {
+    std::thread([object] { ASSERT_EQ(object->lock(), 0); }).join();
+    EXPECT_EQ(object->lock(), 0);
+    EXPECT_EQ(object->unlock(), 0);
+    EXPECT_NE(object->unlock(), 0);
+  }
   // A lock destroyed after its owner registered it is not touched when that owner ends.
   std::thread([this] {
     TQptr<ITQOSLock> shortLived;

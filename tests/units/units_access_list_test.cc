@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "acl_text.h"
 #include "platform/dir_acl.h"
 #include "platform/version.h"
 #include "support/kiv_test.h"
@@ -18,29 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The ACL of one kind as text, e.g. "user::rwx\ngroup::r-x\ngroup:users:rwx\n...".
-std::string aclText(const std::string& path, acl_type_t type) {
-  acl_t acl = acl_get_file(path.c_str(), type);
-  if (acl == nullptr) return "";
-  if (acl_entries(acl) > 0) {
-    EXPECT_EQ(acl_valid(acl), 0) << "the mask must admit the entries";
-  }
-  char* text = acl_to_text(acl, nullptr);
-  std::string result = text ? text : "";
-  acl_free(text);
-  acl_free(acl);
-  return result;
-}
-
 bool usersFullAccess(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS) {
   return aclText(path, type).find("group:users:rwx") != std::string::npos;
-}
-
-// Whether this file system keeps ACLs and the system has a group "users".
-bool aclsSupported() {
-  std::string probe = kivtest::home() + "/probe";
-  fs::create_directories(probe);
-  return getgrnam("users") != nullptr && kiv::platform::grantGroupFullAccess(probe, "users");
 }
 
 TEST_F(UnitsTest, UnitsDirectoryAccessList) {

@@ -9,6 +9,7 @@
 #include "ITQConfig.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/store_check.h"
 #include "tools/kiv/text_output.h"
 #include "tools/kiv/wide_argument.h"
 #include "tqUtilities.h"
@@ -53,7 +54,10 @@ std::optional<int32_t> parseNumber(const std::string& text) {
   return std::nullopt;
 }
 
+// A store that cannot be opened yields no configuration object; one that opens but is
+// damaged answers reads as if the values were missing. Both are told apart here.
 bool unavailable(const ConfigRef& config) {
+  if (reportStoreProblem("kiv config")) return true;
   if (config) return false;
   std::fprintf(stderr, "kiv config: the configuration store cannot be used (the trace log says why)\n");
   return true;
@@ -63,7 +67,7 @@ int runGet(const ConfigArgs& args) {
   requireUtf8("SECTION", args.section);
   requireUtf8("KEY", args.key);
   ConfigRef config;
-  if (unavailable(config)) return 1;
+  if (unavailable(config)) return kStoreUnusable;
   std::vector<char> buffer(256);
   for (;;) {
     auto size = static_cast<uint32_t>(buffer.size());
@@ -97,7 +101,7 @@ int runSet(const ConfigArgs& args) {
     }
   }
   ConfigRef config;
-  if (unavailable(config)) return 1;
+  if (unavailable(config)) return kStoreUnusable;
   const int rc = number ? config->setNumber(section.c_str(), key.c_str(), *number, 0)
                         : config->setStringW(section.c_str(), key.c_str(), text.c_str(), 0);
   if (rc != 0) {
@@ -119,7 +123,7 @@ void printValue(void*, const wchar_t* key, const wchar_t* text, int32_t number) 
 int runList(const ConfigArgs& args) {
   const TQStringW section = wideArgument("SECTION", args.section);
   ConfigRef config;
-  if (unavailable(config)) return 1;
+  if (unavailable(config)) return kStoreUnusable;
   // One snapshot, so that the values and the section names agree with each other.
   config->beginSnapshot();
   int rc = config->enumValues(section.c_str(), printValue, nullptr);

@@ -13,6 +13,7 @@
 #include "TQSMCAPI.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/store_check.h"
 #include "tools/kiv/host_event_source.h"
 #include "tools/kiv/host_stop.h"
 #include "tools/kiv/journal_output.h"
@@ -215,6 +216,7 @@ class HostEndpoint {
 
 int runHost(bool json) {
   catchStopRequests();
+  reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
 
   if (auto held = heldByAnotherHost(); !held.empty()) return fail(held);
   PrintingSink sink(json);

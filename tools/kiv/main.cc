@@ -3,11 +3,15 @@
 
 #include "tools/kiv/commands.h"
 #include "tools/kiv/process_setup.h"
+#include "tools/kiv/usage_error.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"KIV agent notifier: plug-in host and tools"};
   app.set_version_flag("--version", std::string("kiv ") + KIV_VERSION);
   app.require_subcommand(1);
+  app.footer("Exit status: 0 success; 1 failure; 2 usage error; 3, 4, 5 kiv send: refused, nothing "
+             "listens, no answer in time; 5 kiv units: no such unit; 6 the configuration store is "
+             "damaged or cannot be used. See kiv(1).");
   // Options are "--name" on every system: a value that begins with "/" (a path, say) stays a
   // value on Windows too. Subcommands take this from the app when they are added.
   app.allow_windows_style_options(false);
@@ -25,9 +29,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
-    // Usage errors exit 2 with a message naming the problem; --help and --version exit 0.
-    int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    return kiv::tool::reportParseError(app, e);
   }
   return exitCode;
 }

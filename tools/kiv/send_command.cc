@@ -2,6 +2,7 @@
 // 0 when the endpoint took it, 3 when it refused it, 4 when nothing listens (the message was
 // not handled), 5 when no answer came in time (the message may still be handled) and 1 for
 // any other failure.
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -193,6 +194,18 @@ void addRawAndHostCommands(CLI::App& send, std::shared_ptr<SendOptions> o, int& 
   host->callback([o, &exitCode] { exitCode = deliver("tqHost", hostEventMessage(*o), o->timeoutMs); });
 }
 
+// Whole milliseconds from 1 on; CLI11's own number checks would describe their range in
+// doubles of 300 digits.
+std::string checkMilliseconds(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < 1) {
+    return "'" + text + "' is not a whole number of milliseconds from 1 to 2147483647";
+  }
+  return {};
+}
+
 }  // namespace
 
 void addSendCommand(CLI::App& app, int& exitCode) {
@@ -200,7 +213,7 @@ void addSendCommand(CLI::App& app, int& exitCode) {
   CLI::App* send = app.add_subcommand("send", "Send a message to a bus endpoint");
   send->require_subcommand(1);
   send->add_option("--timeout", options->timeoutMs, "milliseconds to wait for the answer")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Validator(checkMilliseconds, "MS"))
       ->capture_default_str();
   addUserCommand(*send, "logon", "Logon", options, exitCode);
   addUserCommand(*send, "logoff", "Logoff", options, exitCode);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/kiv/commands.h"
+#include "tools/kiv/store_check.h"
 #include "tools/kiv/text_output.h"
 #include "tools/kiv/wide_argument.h"
 #include "tqNotify/framework/TQptr.h"
@@ -239,6 +240,10 @@ int runAdd(UnitsModule& units, const Options& options) {
 
 template <class Run>
 void runWithModule(int& exitCode, Run run) {
+  if (reportStoreProblem("kiv units")) {
+    exitCode = kStoreUnusable;
+    return;
+  }
   UnitsModule units;
   if (!units.ok()) {
     std::fprintf(stderr, "kiv units: the tqNotify module could not be loaded\n");

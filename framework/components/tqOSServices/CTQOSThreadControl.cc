@@ -33,7 +33,7 @@ bool CTQOSThreadControl::createMutex(const wchar_t* name, int, ITQOSLock** mutex
                             kiv::platform::errorText(error).c_str());
     return false;
   }
-  *mutex = new CTQOSNamedMutex(std::move(named));
+  *mutex = new CTQOSNamedMutex(name, std::move(named));
   return true;
 }
 

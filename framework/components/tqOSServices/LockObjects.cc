@@ -3,14 +3,33 @@
 
 #include <chrono>
 
+#include "tqUtilities.h"
+
 using kiv::platform::kInfinite;
 using kiv::platform::kWaitAbandoned;
 using kiv::platform::kWaitFailed;
 using kiv::platform::kWaitTimeout;
 
+namespace {
+
+// An abandoned lock is held like any other; what it guards may be half changed, which only
+// the trace tells.
+int traceTakeover(int answer, const wchar_t* function, const wchar_t* name) {
+  if (answer == static_cast<int>(kWaitAbandoned)) {
+    TQUtilities_TraceExW(L"tqOSServices", 1, L"%s: %s was abandoned by its last owner; taken over",
+                         function, name);
+  }
+  return answer;
+}
+
+// What lock answers for a tryLock answer: a lock that is held, abandoned or not, is 0.
+int heldAsZero(int answer) { return answer == static_cast<int>(kWaitAbandoned) ? 0 : answer; }
+
+}  // namespace
+
 CTQOSRecursiveLock::~CTQOSRecursiveLock() { kiv::platform::forgetThreadEnds(this); }
 
-int CTQOSRecursiveLock::lock() { return tryLock(kInfinite); }
+int CTQOSRecursiveLock::lock() { return heldAsZero(tryLock(kInfinite)); }
 
 int CTQOSRecursiveLock::tryLock(uint32_t timeoutMs) {
   const std::thread::id me = std::this_thread::get_id();
@@ -31,7 +50,7 @@ int CTQOSRecursiveLock::tryLock(uint32_t timeoutMs) {
   abandoned_ = false;
   guard.unlock();
   kiv::platform::callWhenThreadEnds(this);
-  return abandoned ? static_cast<int>(kWaitAbandoned) : 0;
+  return abandoned ? traceTakeover(static_cast<int>(kWaitAbandoned), L"CTQOSRecursiveLock::lock", L"the lock") : 0;
 }
 
 int CTQOSRecursiveLock::unlock() {
@@ -53,13 +72,13 @@ void CTQOSRecursiveLock::threadEnded(std::thread::id thread) {
   released_.notify_one();
 }
 
-int CTQOSNamedMutex::lock() { return tryLock(kInfinite); }
+int CTQOSNamedMutex::lock() { return heldAsZero(tryLock(kInfinite)); }
 
 int CTQOSNamedMutex::tryLock(uint32_t timeoutMs) {
   const uint32_t result = mutex_->acquire(timeoutMs);
   // A bounded wait that fails for another reason than time is still not held.
   if (result == kWaitFailed && timeoutMs != kInfinite) return static_cast<int>(kWaitTimeout);
-  return static_cast<int>(result);
+  return traceTakeover(static_cast<int>(result), L"CTQOSNamedMutex::lock", name_.c_str());
 }
 
 int CTQOSNamedMutex::unlock() {

@@ -1,11 +1,13 @@
 // Mutex and lock objects: an in-process recursive lock (unnamed mutexes and locks) and the
 // platform's system-wide named mutex. Both are abandoned when the owning thread ends: the
-// next thread to lock gets them with the answer kWaitAbandoned.
+// next thread to lock holds them, and the takeover is traced. lock answers 0 then, as for
+// any lock it holds; only tryLock tells the takeover apart (kWaitAbandoned).
 #pragma once
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "../ComponentBase.h"
@@ -21,7 +23,7 @@ class CTQOSRecursiveLock final : public kiv::components::Component<ITQOSLock, 2>
   CTQOSRecursiveLock() : Component(kiv::components::Origin::kHandedOut) {}
   ~CTQOSRecursiveLock() override;
 
-  int lock() override;
+  int lock() override;  // waits without time-out; 0 once held
   int unlock() override;  // 0 when given up, 1 when the caller did not hold it
   int tryLock(uint32_t timeoutMs) override;
 
@@ -38,13 +40,14 @@ class CTQOSRecursiveLock final : public kiv::components::Component<ITQOSLock, 2>
 // System-wide; the kernel frees it when the holding process dies.
 class CTQOSNamedMutex final : public kiv::components::Component<ITQOSLock, 2> {
  public:
-  explicit CTQOSNamedMutex(std::unique_ptr<kiv::platform::NamedMutex> mutex)
-      : Component(kiv::components::Origin::kHandedOut), mutex_(std::move(mutex)) {}
+  CTQOSNamedMutex(std::wstring name, std::unique_ptr<kiv::platform::NamedMutex> mutex)
+      : Component(kiv::components::Origin::kHandedOut), name_(std::move(name)), mutex_(std::move(mutex)) {}
 
-  int lock() override;  // waits without time-out
+  int lock() override;  // waits without time-out; 0 once held
   int unlock() override;
   int tryLock(uint32_t timeoutMs) override;
 
  private:
+  const std::wstring name_;
   std::unique_ptr<kiv::platform::NamedMutex> mutex_;
 };
