@@ -41,6 +41,17 @@ UniqueServiceHandle openManager(DWORD access) {
   return UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
 }
 
+// Sets one setting of the service. A setting the system does not know (ERROR_INVALID_LEVEL:
+// those of Windows Vista and later on older systems, and under Wine) is left as it is, with
+// a note; any other failure is an error.
+DWORD setConfig(SC_HANDLE service, DWORD level, void* value, const char* what) {
+  if (ChangeServiceConfig2W(service, level, value)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  if (error != ERROR_INVALID_LEVEL) return error;
+  std::fprintf(stderr, "kiv service: this system has no %s setting for services; left as it is\n", what);
+  return ERROR_SUCCESS;
+}
+
 // Recovery: restart 5 s after each of the first two failures, then leave it stopped; a
 // day without failure starts the count again. A start that ends with an exit code counts
 // as a failure too, so a state root that is not there yet at boot is tried again.
@@ -52,8 +63,7 @@ DWORD setRecovery(SC_HANDLE service) {
   failure.lpsaActions = actions;
   if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return GetLastError();
   SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag)) return GetLastError();
-  return ERROR_SUCCESS;
+  return setConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag, "failure-actions flag");
 }
 
 // The host runs as LocalSystem. Its service SID is unrestricted: the host writes the
@@ -62,13 +72,13 @@ DWORD setRecovery(SC_HANDLE service) {
 // traverse checking and the creation of global objects (the units lock "Global\UNITSDB").
 DWORD setHardening(SC_HANDLE service) {
   SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid)) return GetLastError();
+  if (const DWORD error = setConfig(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid, "service SID");
+      error != ERROR_SUCCESS) {
+    return error;
+  }
   wchar_t privileges[] = L"SeChangeNotifyPrivilege\0SeCreateGlobalPrivilege\0";
   SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
-    return GetLastError();
-  }
-  return ERROR_SUCCESS;
+  return setConfig(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required, "required-privileges");
 }
 
 DWORD setDescription(SC_HANDLE service) {

@@ -4,6 +4,7 @@
 // failure to start ends the service with the failure's number as its service-specific exit
 // code and an Event Log entry that says why.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
@@ -36,6 +37,17 @@ class ControlHandlerSource : public HostEventSource {
  private:
   ServiceControl& control_;
 };
+
+// Without KIV_HOME the state root is %ProgramData%\KIV, found through the environment. A
+// service's environment is the one the SCM builds, which need not name the folder a user's
+// tools see (under Wine it can be another one), so the service takes the machine's
+// application data folder from the shell and states it, as the tools find it.
+void pinStateRoot() {
+  if (GetEnvironmentVariableW(L"KIV_HOME", nullptr, 0) != 0) return;
+  wchar_t folder[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
+  SetEnvironmentVariableW(L"KIV_HOME", (std::wstring(folder) + L"\\KIV").c_str());
+}
 
 // The state root must exist and take new files: the units, the bus's locks and the trace
 // all live below it. Empty when it does, else why not.
@@ -83,6 +95,7 @@ int runServiceHost(ServiceControl& control) {
     log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, wide(why), std::to_wstring(number));
   };
 
+  pinStateRoot();
   if (const std::string problem = stateRootProblem(); !problem.empty()) {
     role.failed(HostFailure::kStateRoot, problem);
     return static_cast<int>(HostFailure::kStateRoot);
