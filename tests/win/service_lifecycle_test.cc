@@ -3,41 +3,20 @@
 // %ProgramData%\KIV, as a service has it), takes bus messages, writes each event to the
 // Event Log, stops the plug-in in order, and a start without the plug-in ends with the
 // failure's exit code. The service and the state root are removed again at the end.
-#include <windows.h>
-#include <shlobj.h>
-#include <winsvc.h>
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
-#include "support/child_process.h"
-#include "support/kiv_test.h"
 #include "support/run_program.h"
 #include "support/test_process.h"
-#include "tools/kiv/win/service_handle.h"
+#include "win/service_test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace servicetest;
 using kiv::tool::UniqueServiceHandle;
-
-// The service's state root: KIV in the machine's application data folder (%ProgramData%).
-fs::path machineStateRoot() {
-  wchar_t folder[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return {};
-  return fs::path(folder) / L"KIV";
-}
-
-std::string systemProgram(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetSystemDirectoryW(folder, MAX_PATH);
-  return kiv::utf::narrow((fs::path(folder) / name).wstring());
-}
 
 class ServiceLifecycleTest : public ::testing::Test {
  protected:
@@ -57,36 +36,14 @@ class ServiceLifecycleTest : public ::testing::Test {
     if (createdRoot_) fs::remove_all(machineStateRoot(), ignored);
   }
 
-  // Runs `PROGRAM ARGUMENTS` with its streams in files: a service started from it would
-  // hold a pipe open. Its exit code; its output in *output.
+  // Runs `PROGRAM ARGUMENTS`; its exit code, its output in *output.
   int kiv(std::vector<std::string> arguments, std::string* output = nullptr,
           const std::string& program = KIV_PROGRAM) {
     arguments.insert(arguments.begin(), program);
-    const std::string out = savedHome_ + "/run.out", err = savedHome_ + "/run.err";
-    kivtest::ChildProcess child(arguments, out, err);
-    const int code = child.exitCode();
-    if (output != nullptr) *output = kivtest::readFile(out) + kivtest::readFile(err);
-    return code;
+    return runToFiles(arguments, savedHome_, output);
   }
 
-  static UniqueServiceHandle openService(DWORD access) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    return UniqueServiceHandle(manager ? OpenServiceW(manager.get(), L"kivhost", access) : nullptr);
-  }
   static bool serviceExists() { return static_cast<bool>(openService(SERVICE_QUERY_STATUS)); }
-
-  static SERVICE_STATUS_PROCESS status() {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    UniqueServiceHandle service = openService(SERVICE_QUERY_STATUS);
-    EXPECT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                     sizeof(status), &needed));
-    return status;
-  }
-
-  static std::string serviceTrace() {
-    return kivtest::readFile((machineStateRoot() / L"log" / L"kiv.log").string());
-  }
 
   static std::string eventLogMessageFile() {
     wchar_t data[MAX_PATH] = {};
@@ -145,16 +102,16 @@ TEST_F(ServiceLifecycleTest, InstalledServiceRunsThePluginAndStopsItInOrder) {
   std::string sent;
   ASSERT_EQ(kivtest::runProgram({KIV_PROGRAM, "send", "docked", "--id", "7", "--type", "dockingDevicePalm"}, &sent), 0)
       << sent;
-  const std::string docked = "kiv host: event 6 \"7\" \"dockingDevicePalm\" \"\" (Event Log entry 6)";
+  const std::string docked = eventLine("6 \"7\" \"dockingDevicePalm\" \"\"", 6);
   EXPECT_TRUE(kivtest::waitFor([&] { return serviceTrace().find(docked) != std::string::npos; })) << serviceTrace();
 
   ASSERT_EQ(kiv({"service", "stop"}, &output), 0) << output;
-  const SERVICE_STATUS_PROCESS stopped = status();
+  const SERVICE_STATUS_PROCESS stopped = serviceStatus();
   EXPECT_EQ(stopped.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(stopped.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
   // In order: the plug-in's end (code 1) is its last event, after the docking.
   const std::string trace = serviceTrace();
-  const std::size_t end = trace.rfind("kiv host: event 1 \"\" \"\" \"\" (Event Log entry 1)");
+  const std::size_t end = trace.rfind(eventLine("1 \"\" \"\" \"\"", 1));
   ASSERT_NE(end, std::string::npos) << trace;
   EXPECT_GT(end, trace.find(docked));
   EXPECT_EQ(trace.find("kiv host: event", end + 1), std::string::npos) << trace;
@@ -181,7 +138,7 @@ TEST_F(ServiceLifecycleTest, AStartWithoutThePluginEndsWithItsExitCodeAndSaysWhy
   ASSERT_EQ(kiv({"service", "install", "--start", "demand"}, &output, program), 0) << output;
   EXPECT_EQ(kiv({"service", "start"}, &output, program), 1) << output;
   EXPECT_NE(output.find("exit code 3"), std::string::npos) << output;
-  const SERVICE_STATUS_PROCESS stopped = status();
+  const SERVICE_STATUS_PROCESS stopped = serviceStatus();
   EXPECT_EQ(stopped.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(stopped.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
   EXPECT_EQ(stopped.dwServiceSpecificExitCode, 3u);
