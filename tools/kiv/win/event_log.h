@@ -11,13 +11,6 @@ namespace kiv::tool {
 
 inline constexpr const wchar_t* kEventSource = L"KIV";
 
-// Event IDs of the host's own entries; the plug-in's events use their codes (below 256).
-enum HostEventId : DWORD {
-  kHostStartedId = 256,
-  kHostStoppedId = 257,
-  kHostFailedId = 258,
-};
-
 class EventLog {
  public:
   EventLog();

@@ -41,6 +41,18 @@ UniqueServiceHandle openManager(DWORD access) {
   return UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
 }
 
+// The service kivhost with `access`; null after saying why not.
+UniqueServiceHandle openKivService(DWORD access) {
+  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  if (!manager) {
+    failWith("cannot open the Service Control Manager", GetLastError());
+    return {};
+  }
+  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, access));
+  if (!service) failWith("cannot open the service kivhost", GetLastError());
+  return service;
+}
+
 // Sets one setting of the service. A setting the system does not know (ERROR_INVALID_LEVEL:
 // those of Windows Vista and later on older systems, and under Wine) is left as it is, with
 // a note; any other failure is an error.
@@ -179,10 +191,8 @@ int installService(ServiceStart start) {
 }
 
 int configureService() {
-  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  if (!manager) return failWith("cannot open the Service Control Manager", GetLastError());
-  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
-  if (!service) return failWith("cannot open the service kivhost", GetLastError());
+  UniqueServiceHandle service = openKivService(SERVICE_CHANGE_CONFIG | SERVICE_START);
+  if (!service) return 1;
   const char* step = nullptr;
   if (const DWORD error = configure(service.get(), &step); error != ERROR_SUCCESS) {
     return failWith((std::string("cannot set ") + step + " of the service").c_str(), error);
@@ -191,11 +201,8 @@ int configureService() {
 }
 
 int uninstallService() {
-  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  if (!manager) return failWith("cannot open the Service Control Manager", GetLastError());
-  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName,
-                                           DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) return failWith("cannot open the service kivhost", GetLastError());
+  UniqueServiceHandle service = openKivService(DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS);
+  if (!service) return 1;
   if (int stopped = stopIfRunning(service.get()); stopped != 0) return stopped;
   // Once the plug-in has stopped, nothing may point at files that go with the service.
   unregisterNotifications();
@@ -208,10 +215,8 @@ int uninstallService() {
 }
 
 int startService() {
-  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  if (!manager) return failWith("cannot open the Service Control Manager", GetLastError());
-  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_START | SERVICE_QUERY_STATUS));
-  if (!service) return failWith("cannot open the service kivhost", GetLastError());
+  UniqueServiceHandle service = openKivService(SERVICE_START | SERVICE_QUERY_STATUS);
+  if (!service) return 1;
   if (!StartServiceW(service.get(), 0, nullptr)) {
     const DWORD error = GetLastError();
     if (error != ERROR_SERVICE_ALREADY_RUNNING) return failWith("cannot start the service kivhost", error);
@@ -226,10 +231,8 @@ int startService() {
 }
 
 int stopService() {
-  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  if (!manager) return failWith("cannot open the Service Control Manager", GetLastError());
-  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) return failWith("cannot open the service kivhost", GetLastError());
+  UniqueServiceHandle service = openKivService(SERVICE_STOP | SERVICE_QUERY_STATUS);
+  if (!service) return 1;
   return stopIfRunning(service.get());
 }
 
