@@ -38,17 +38,6 @@ class ControlHandlerSource : public HostEventSource {
   ServiceControl& control_;
 };
 
-// Without KIV_HOME the state root is %ProgramData%\KIV, found through the environment. A
-// service's environment is the one the SCM builds, which need not name the folder a user's
-// tools see (under Wine it can be another one), so the service takes the machine's
-// application data folder from the shell and states it, as the tools find it.
-void pinStateRoot() {
-  if (GetEnvironmentVariableW(L"KIV_HOME", nullptr, 0) != 0) return;
-  wchar_t folder[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
-  SetEnvironmentVariableW(L"KIV_HOME", (std::wstring(folder) + L"\\KIV").c_str());
-}
-
 // The state root must exist and take new files: the units, the bus's locks and the trace
 // all live below it. Empty when it does, else why not.
 std::string stateRootProblem() {
@@ -95,7 +84,7 @@ int runServiceHost(ServiceControl& control) {
     log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, wide(why), std::to_wstring(number));
   };
 
-  pinStateRoot();
+  pinMachineStateRoot();
   if (const std::string problem = stateRootProblem(); !problem.empty()) {
     role.failed(HostFailure::kStateRoot, problem);
     return static_cast<int>(HostFailure::kStateRoot);
@@ -122,6 +111,17 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 }
 
 }  // namespace
+
+// Without KIV_HOME the state root is %ProgramData%\KIV, found through the environment. The
+// environment of a service (or of an installer's action) is the one the SCM or the
+// installer builds, which need not name the folder a user's tools see (under Wine it names
+// another), so the machine's application data folder is taken from the shell instead.
+void pinMachineStateRoot() {
+  if (GetEnvironmentVariableW(L"KIV_HOME", nullptr, 0) != 0) return;
+  wchar_t folder[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
+  SetEnvironmentVariableW(L"KIV_HOME", (std::wstring(folder) + L"\\KIV").c_str());
+}
 
 int runService() {
   wchar_t name[] = L"kivhost";
