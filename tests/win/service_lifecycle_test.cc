@@ -32,8 +32,9 @@ class ServiceLifecycleTest : public ::testing::Test {
   void TearDown() override {
     if (serviceExists()) kiv({"service", "uninstall"});
     kivtest::setEnvironment("KIV_HOME", savedHome_.c_str(), true);
-    std::error_code ignored;
-    if (createdRoot_) fs::remove_all(machineStateRoot(), ignored);
+    if (createdRoot_) {
+      EXPECT_TRUE(removeMachineStateRoot());
+    }
   }
 
   // Runs `PROGRAM ARGUMENTS`; its exit code, its output in *output.

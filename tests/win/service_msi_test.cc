@@ -66,8 +66,9 @@ class ServiceMsiTest : public ::testing::Test {
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kVersionKey);
     kivtest::setEnvironment("KIV_HOME", dir_.c_str(), true);
-    std::error_code ignored;
-    if (createdRoot_) fs::remove_all(machineStateRoot(), ignored);
+    if (createdRoot_) {
+      EXPECT_TRUE(removeMachineStateRoot());
+    }
   }
 
   int msiexec(std::vector<std::string> arguments, std::string* output = nullptr) {

@@ -58,6 +58,16 @@ inline SERVICE_STATUS_PROCESS serviceStatus() {
   return status;
 }
 
+// Removes the state root the service made. A service that failed to start says STOPPED
+// just before its process ends, which may still hold its trace open for a moment.
+inline bool removeMachineStateRoot() {
+  return kivtest::waitFor([] {
+    std::error_code error;
+    fs::remove_all(machineStateRoot(), error);
+    return !error;
+  });
+}
+
 inline std::string serviceTrace() { return kivtest::readFile((machineStateRoot() / L"log" / L"kiv.log").string()); }
 
 // The trace line of an event the service wrote to the Event Log.

@@ -143,14 +143,24 @@ std::string exitText(const SERVICE_STATUS_PROCESS& status) {
   return {};
 }
 
+// Stops the service and waits for its process to end too: it says STOPPED just before it
+// exits, and whoever removes its files or its state next must not find it still there.
 int stopIfRunning(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS running{};
+  DWORD needed = 0;
+  platform::win::UniqueHandle process;
+  if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                           sizeof(running), &needed) && running.dwProcessId != 0) {
+    process.reset(OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId));
+  }
   SERVICE_STATUS status{};
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
     const DWORD error = GetLastError();
     return error == ERROR_SERVICE_NOT_ACTIVE ? 0 : failWith("the service does not stop", error);
   }
   const SERVICE_STATUS_PROCESS settled = settle(service, SERVICE_STOP_PENDING);
-  if (settled.dwCurrentState != SERVICE_STOPPED) {
+  if (settled.dwCurrentState != SERVICE_STOPPED ||
+      (process && WaitForSingleObject(process.get(), kStopWaitHintMs) != WAIT_OBJECT_0)) {
     std::fprintf(stderr, "kiv service: the service did not stop in time\n");
     return 1;
   }
