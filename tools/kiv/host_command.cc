@@ -1,6 +1,7 @@
 // `kiv host [--json]`: loads the tqNotify plug-in through the factory, prints every event it
 // reports as one line on stdout, feeds it host events from the bus endpoint "tqHost", and
-// shuts it down in order when asked to stop (see host_stop.h).
+// shuts it down in order when asked to stop (see host_stop.h). The run itself (host_run.h)
+// also serves the Windows service.
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -13,11 +14,12 @@
 #include "TQSMCAPI.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
-#include "tools/kiv/store_check.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/host_run.h"
 #include "tools/kiv/host_stop.h"
 #include "tools/kiv/journal_output.h"
 #include "tools/kiv/process_setup.h"
+#include "tools/kiv/store_check.h"
 #include "tools/kiv/text_output.h"
 #include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
@@ -33,7 +35,8 @@ constexpr const char* kHostEndpoint = "tqHost";
 // instead of printed.
 class PrintingSink : public ITQEventSink {
  public:
-  explicit PrintingSink(bool json) : json_(json) {}
+  explicit PrintingSink(const HostRole& role)
+      : json_(role.json), onEvent_(role.onEvent), outputClosed_(!role.printEvents) {}
 
   bool OnEventA(int code, void* sender, const TQStringA& s1, const TQStringA& s2,
                 const TQStringA& s3) override {
@@ -52,6 +55,7 @@ class PrintingSink : public ITQEventSink {
     }
     std::lock_guard<std::mutex> guard(lock_);
     if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
+    const std::string note = onEvent_ ? onEvent_(code, s1, s2, s3) : std::string();
     if (!outputClosed_) {
       line += '\n';
       const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
@@ -62,15 +66,16 @@ class PrintingSink : public ITQEventSink {
                                       L"events are traced from now on");
       line.pop_back();
     }
-    TQUtilities_TraceW(L"kiv", L"kiv host: event %hs", line.c_str());
+    TQUtilities_TraceW(L"kiv", L"kiv host: event %hs%hs", line.c_str(), note.c_str());
     return true;
   }
 
  private:
   bool json_;
   const bool journal_ = startedBySystemd();
+  decltype(HostRole::onEvent) onEvent_;
   std::mutex lock_;
-  bool outputClosed_ = false;
+  bool outputClosed_;
 };
 
 // What the "tqHost" callback needs: the plug-in's own sink and a parser for the messages.
@@ -118,9 +123,9 @@ uint32_t onHostEvent(void* first, void*, void* third, int kind, SmMessage* messa
   return kSmTaken;
 }
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "kiv host: %s\n", message.c_str());
-  return 1;
+int fail(const HostRole& role, HostFailure failure, const std::string& message) {
+  role.failed(failure, message);
+  return static_cast<int>(failure);
 }
 
 // Names the running host that holds one of our endpoints; empty when none does.
@@ -214,34 +219,39 @@ class HostEndpoint {
   bool open_ = false;
 };
 
-int runHost(bool json) {
-  catchStopRequests();
-  reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
+}  // namespace
 
-  if (auto held = heldByAnotherHost(); !held.empty()) return fail(held);
-  PrintingSink sink(json);
+int runHost(const HostRole& role) {
+  reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
+  if (auto held = heldByAnotherHost(); !held.empty()) return fail(role, HostFailure::kAnotherHost, held);
+  PrintingSink sink(role);
   LoadedPlugin loaded;
-  if (auto error = loaded.load(); !error.empty()) return fail(error);
+  if (auto error = loaded.load(); !error.empty()) return fail(role, HostFailure::kNoPlugin, error);
   if (auto error = loaded.initialise(&sink); !error.empty()) {
     // Another host may have started meanwhile.
     const std::string held = heldByAnotherHost();
-    return fail(held.empty() ? error : held);
+    return held.empty() ? fail(role, HostFailure::kPluginStart, error)
+                        : fail(role, HostFailure::kAnotherHost, held);
   }
 
   HostEventRoute route;
   route.plugin = dynamic_cast<ITQEventSink*>(loaded.plugin());
-  if (route.plugin == nullptr) return fail("the plug-in \"tqNotify\" takes no host events");
+  if (route.plugin == nullptr) {
+    return fail(role, HostFailure::kNoPlugin, "the plug-in \"tqNotify\" takes no host events");
+  }
   if (!route.parser.CreateInstanceV4(L"tqXMLParser", "ITQXMLParser", L"kiv")) {
-    return fail("cannot create the XML parser component \"tqXMLParser\"");
+    return fail(role, HostFailure::kComponents, "cannot create the XML parser component \"tqXMLParser\"");
   }
   {
     HostEndpoint endpoint;
-    if (auto error = endpoint.open(&route); !error.empty()) return fail(error);
+    if (auto error = endpoint.open(&route); !error.empty()) {
+      return fail(role, HostFailure::kComponents, error);
+    }
 
     // Session and power changes of this machine, delivered one at a time like the
     // messages of "tqHost". Declared after the endpoint, so they stop before it closes.
     std::string sourcesText;
-    auto sources = startHostEventSources(
+    auto sources = role.startSources(
         [&route](int code, const std::wstring& s1, const std::wstring& s2) {
           std::lock_guard<std::mutex> guard(route.lock);
           route.plugin->OnEventW(code, nullptr, TQStringW(s1.c_str()), TQStringW(s2.c_str()),
@@ -249,24 +259,35 @@ int runHost(bool json) {
         },
         &sourcesText);
     TQUtilities_TraceW(L"kiv", L"kiv host: %hs", sourcesText.c_str());
-
-    std::fprintf(stderr, "kiv host: running plug-in tqNotify, host events on bus endpoint "
-                         "\"tqHost\"; %s; stop with %s\n", sourcesText.c_str(), stopRequestNames());
-    std::fflush(stderr);
-    announceReady();
-    waitForStopRequest();
-    announceStopping();
+    role.ready(sourcesText);
+    role.waitForStop();
+    role.stopping();
   }  // sources and "tqHost" end first, so no host event reaches a plug-in shutting down
   return 0;  // ~LoadedPlugin: shutdown, release, terminate, unload
 }
-
-}  // namespace
 
 void addHostCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   auto* host = app.add_subcommand("host", std::string("Run the tqNotify plug-in until ") + stopRequestNames());
   host->add_flag("--json", *json, "Print each event as one JSON object per line");
-  host->callback([&exitCode, json] { exitCode = runHost(*json); });
+  host->callback([&exitCode, json] {
+    catchStopRequests();
+    HostRole role;
+    role.json = *json;
+    role.startSources = startHostEventSources;
+    role.waitForStop = waitForStopRequest;
+    role.ready = [](const std::string& sources) {
+      std::fprintf(stderr, "kiv host: running plug-in tqNotify, host events on bus endpoint "
+                           "\"tqHost\"; %s; stop with %s\n", sources.c_str(), stopRequestNames());
+      std::fflush(stderr);
+      announceReady();
+    };
+    role.stopping = announceStopping;
+    role.failed = [](HostFailure, const std::string& why) {
+      std::fprintf(stderr, "kiv host: %s\n", why.c_str());
+    };
+    exitCode = runHost(role) == 0 ? 0 : 1;
+  });
 }
 
 }  // namespace kiv::tool

@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
   kiv::tool::addUnitsCommand(app, exitCode);
   kiv::tool::addConfigCommand(app, exitCode);
   kiv::tool::addRegistryCommand(app, exitCode);
+#ifdef _WIN32
+  kiv::tool::addServiceCommand(app, exitCode);
+#endif
 
   std::vector<std::string> arguments = kiv::tool::prepareProcess(argc, argv);
   std::vector<char*> pointers;

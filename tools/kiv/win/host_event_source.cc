@@ -17,6 +17,7 @@
 
 #include "ITQEventSink.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/win/session_power_events.h"
 #include "tqUtilities.h"
 
 namespace kiv::tool {
@@ -113,11 +114,11 @@ class WindowSource : public HostEventSource {
     }
     auto* self = reinterpret_cast<WindowSource*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr && message == WM_WTSSESSION_CHANGE) {
-      self->deliver_(kTQEventSessionChange, std::to_wstring(wParam), std::to_wstring(lParam));
+      deliverSessionChange(self->deliver_, wParam, lParam);
       return 0;
     }
     if (self != nullptr && message == WM_POWERBROADCAST) {
-      self->deliver_(kTQEventPowerChange, std::to_wstring(wParam), L"");
+      deliverPowerChange(self->deliver_, wParam);
       return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
