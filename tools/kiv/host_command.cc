@@ -50,7 +50,10 @@ class PrintingSink : public ITQEventSink {
              " " + quoted(utf8(s3));
     }
     std::lock_guard<std::mutex> guard(lock_);
-    if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
+    if (journal_ != JournalUse::kNone && journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line) &&
+        journal_ == JournalUse::kInstead) {
+      return true;  // a journal that refuses the entry still gets the line on its stream
+    }
     if (!outputClosed_) {
       line += '\n';
       const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
@@ -67,7 +70,7 @@ class PrintingSink : public ITQEventSink {
 
  private:
   bool json_;
-  const bool journal_ = startedBySystemd();
+  const JournalUse journal_ = journalUse();
   std::mutex lock_;
   bool outputClosed_ = false;
 };
