@@ -12,6 +12,7 @@
 #include <string>
 
 #include "TQOSServices.h"
+#include "components/component_test_util.h"
 #include "platform/sessions.h"
 #include "support/kiv_test.h"
 #include "tqNotify/framework/TQptr.h"
@@ -52,16 +53,10 @@ TEST(LogindSessions, NumbersLeadBackToTheirSessionsAndUsers) {
   const uint32_t c3 = kiv::platform::sessionNumberFromId("c3");
   TQptr<TQOSTSEnum> sessions;
   ASSERT_TRUE(sessions.CreateInstanceV1(L"tqOSServices", "TQOSTSEnum"));
-  std::map<uint32_t, int> found;
-  for (uint32_t i = 0; i < sessions->count(); ++i) {
-    uint32_t number = 0;
-    int state = -1;
-    ASSERT_EQ(sessions->getSession(i, &number, 0, &state), 0);
-    found[number] = state;
-  }
-  EXPECT_EQ(found, (std::map<uint32_t, int>{{c1, kiv::platform::kSessionActive},
-                                            {7u, kiv::platform::kSessionDisconnected},
-                                            {c3, kiv::platform::kSessionDown}}));
+  EXPECT_EQ(componenttest::listedSessions(sessions.get()),
+            (std::map<uint32_t, int>{{c1, kiv::platform::kSessionActive},
+                                     {7u, kiv::platform::kSessionDisconnected},
+                                     {c3, kiv::platform::kSessionDown}}));
 
   TQptr<TQOSTerminalServices> terminal;
   ASSERT_TRUE(terminal.CreateInstance(L"tqOSServices", "TQOSTerminalServices"));
