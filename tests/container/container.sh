@@ -9,10 +9,18 @@ work=$(mktemp -d)
 nspawn_pid="" init_pid=""
 merged=$work/merged
 
+# The container's init: the child of the nspawn process.
+container_init() { cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null | tr -d ' '; }
+
 container_cleanup() {
   trap '' INT TERM HUP  # a second interruption must not leave the overlay mounted
-  if [ -n "$init_pid" ]; then kill -KILL "$init_pid" 2>/dev/null; fi
   if [ -n "$nspawn_pid" ]; then
+    # Interrupted during the boot, init may not be known yet.
+    [ -n "$init_pid" ] || init_pid=$(container_init)
+    [ -n "$init_pid" ] && kill -KILL "$init_pid" 2>/dev/null
+    # nspawn ends by itself once init is gone, and cleans up after the container.
+    local deadline=$((SECONDS + 10))
+    while kill -0 "$nspawn_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
     kill -KILL "$nspawn_pid" 2>/dev/null
     wait "$nspawn_pid" 2>/dev/null
   fi
@@ -66,7 +74,7 @@ boot() {
   systemd-nspawn -D "$merged" -b -M "$1" --register=no --keep-unit --private-network \
     --console=passive </dev/null >"$work/nspawn.log" 2>&1 &
   nspawn_pid=$!
-  wait_for 'init_pid=$(cat /proc/$nspawn_pid/task/*/children 2>/dev/null | tr -d " "); [ -n "$init_pid" ]' ||
+  wait_for 'init_pid=$(container_init); [ -n "$init_pid" ]' ||
     fail "the container's init did not start"
   # The bus and systemctl answer only once init runs; start-up may end "degraded" in a
   # container (units that want hardware), which is no concern here.
