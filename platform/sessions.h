@@ -13,11 +13,12 @@
 // from its terminal line.
 //
 // States. logind "active" (in the foreground of its seat, or a remote login) is 0, active;
-// "online" (logged on, not in the foreground) is 4, disconnected; "closing" (the user has
-// logged out and only leftover processes keep it) is 8, down, because nobody is logged on
-// there any more; so is any state logind may add later. Only logind sessions of a "user"
-// class count: greeters, lock screens, background and service-manager sessions are nobody's
-// logon.
+// "online" (logged on, not in the foreground) is 4, disconnected; "opening" (logged on,
+// while logind still starts the session's scope) is one of these two as logind sees its
+// seat; "closing" (the user has logged out and only leftover processes keep it) is 8, down,
+// because nobody is logged on there any more; so is any state logind may add later. Only
+// logind sessions of a "user" class count: greeters, lock screens, background and
+// service-manager sessions are nobody's logon.
 // A utmp USER_PROCESS record is 0, active; a DEAD_PROCESS record ends the login recorded
 // under the same id (or line) and is not a session; other record types are not sessions.
 #pragma once

@@ -43,9 +43,14 @@ bool logindRuns() {
   return sd_booted() > 0 && ::stat("/run/systemd/seats", &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int logindState(const char* state) {
+int logindState(const char* id, const char* state) {
   if (std::strcmp(state, "active") == 0) return kSessionActive;
   if (std::strcmp(state, "online") == 0) return kSessionDisconnected;
+  // logind announces a session while its scope is still starting; the user has logged on
+  // all the same, and the host asks for that user as soon as the announcement arrives.
+  if (std::strcmp(state, "opening") == 0) {
+    return sd_session_is_active(id) > 0 ? kSessionActive : kSessionDisconnected;
+  }
   return kSessionDown;
 }
 
@@ -74,7 +79,7 @@ bool readLogindSession(const char* id, LoginSession& session) {
   uid_t uid = 0;
   if (sd_session_get_uid(id, &uid) < 0) return false;
   session.number = sessionNumberFromId(id);
-  session.state = logindState(state.get());
+  session.state = logindState(id, state.get());
   session.userName = userNameOf(uid);
   return true;
 }

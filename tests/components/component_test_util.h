@@ -5,8 +5,11 @@
 #include <windows.h>
 #endif
 
+#include <cstdint>
+#include <map>
 #include <string>
 
+#include "TQOSServices.h"
 #include "platform/utf8.h"
 #include "support/kiv_test.h"
 
@@ -22,6 +25,19 @@ inline bool moduleLoaded(const std::string& module) {
 #else
   return kivtest::readFile("/proc/self/maps").find("lib" + module + ".so") != std::string::npos;
 #endif
+}
+
+// The sessions an enumerator lists, number to connection state; an entry it refuses to
+// give shows as session 0 with state -1.
+inline std::map<uint32_t, int> listedSessions(TQOSTSEnum* sessions) {
+  std::map<uint32_t, int> found;
+  for (uint32_t i = 0; i < sessions->count(); ++i) {
+    uint32_t number = 0;
+    int state = -1;
+    if (sessions->getSession(i, &number, 0, &state) != 0) state = -1;
+    found[number] = state;
+  }
+  return found;
 }
 
 }  // namespace componenttest

@@ -68,14 +68,8 @@ TEST_F(Sessions, KivUtmpIsTheOnlySourceWhenSet) {
   EXPECT_EQ(kiv::platform::sessionSource(), kiv::platform::SessionSource::kUtmp);
   TQptr<TQOSTSEnum> sessions;
   ASSERT_TRUE(sessions.CreateInstanceV1(L"tqOSServices", "TQOSTSEnum"));
-  std::map<uint32_t, int> found;
-  for (uint32_t i = 0; i < sessions->count(); ++i) {
-    uint32_t number = 0;
-    int state = -1;
-    ASSERT_EQ(sessions->getSession(i, &number, 0, &state), 0);
-    found[number] = state;
-  }
-  EXPECT_EQ(found, (std::map<uint32_t, int>{{101, 0}, {102, 0}, {103, 0}}));
+  EXPECT_EQ(componenttest::listedSessions(sessions.get()),
+            (std::map<uint32_t, int>{{101, 0}, {102, 0}, {103, 0}}));
   uint32_t number = 0;
   int state = 0;
   EXPECT_NE(sessions->getSession(sessions->count(), &number, 0, &state), 0);

@@ -54,8 +54,11 @@ class PrintingSink : public ITQEventSink {
              " " + quoted(utf8(s3));
     }
     std::lock_guard<std::mutex> guard(lock_);
-    if (journal_) journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
+    const bool journaled =
+        journal_ != JournalUse::kNone && journalEvent(code, utf8(s1), utf8(s2), utf8(s3), line);
     const std::string note = onEvent_ ? onEvent_(code, s1, s2, s3) : std::string();
+    // A journal that refuses the entry still gets the line on its stream.
+    if (journaled && journal_ == JournalUse::kInstead) return true;
     if (!outputClosed_) {
       line += '\n';
       const bool written = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
@@ -72,7 +75,7 @@ class PrintingSink : public ITQEventSink {
 
  private:
   bool json_;
-  const bool journal_ = startedBySystemd();
+  const JournalUse journal_ = journalUse();
   decltype(HostRole::onEvent) onEvent_;
   std::mutex lock_;
   bool outputClosed_;
