@@ -19,6 +19,8 @@ class WakeSignal {
   void raise();
   // Takes back every raise so far.
   void clear();
+  // What becomes readable while the signal is raised.
+  zmq_fd_t descriptor() const { return fd_; }
   // The poll item that becomes readable while the signal is raised.
   zmq_pollitem_t pollItem() const;
 

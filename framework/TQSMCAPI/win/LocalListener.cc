@@ -139,6 +139,11 @@ bool received(Instance& in, DWORD bytes) {
   return in.got == in.announced;
 }
 
+int clientPid(const Instance& in) {
+  ULONG pid = 0;
+  return GetNamedPipeClientProcessId(in.pipe.get(), &pid) ? static_cast<int>(pid) : 0;
+}
+
 // Takes the endpoint's lock file: 0, kSmErrEndpointInUse or kSmErrTransport.
 int lockName(const std::string& name, UniqueHandle* lock) {
   std::string error;
@@ -189,7 +194,7 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
       if (in.phase == Instance::Phase::kListening) {
         connected(in);
       } else if (received(in, bytes)) {
-        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text);
+        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, clientPid(in));
         in.phase = Instance::Phase::kLength;
         in.got = 0;
         in.text.clear();
