@@ -23,6 +23,7 @@
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
 #include "framework/TQSMCAPI/WakeSignal.h"
+#include "framework/TQSMCAPI/linux/EpollTimeout.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
 #include "framework/TQSMCAPI/linux/UniqueFd.h"
 #include "tqUtilities.h"
@@ -52,13 +53,6 @@ struct Connection {
 };
 
 enum class Read { kNothing, kMessage, kGone };
-
-int timeoutUntil(Clock::time_point when, Clock::time_point now) {
-  if (when == Clock::time_point::max()) return -1;
-  if (when <= now) return 0;
-  // Rounded up: a wait that ends just before the deadline would only wait again.
-  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
-}
 
 }  // namespace
 
@@ -242,7 +236,7 @@ bool LocalListener::wait() {
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   for (;;) {
-    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, timeoutUntil(next, Clock::now()));
+    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, epollTimeout(next));
     if (s.ready >= 0) return true;
     s.ready = 0;
     if (errno == EINTR) continue;

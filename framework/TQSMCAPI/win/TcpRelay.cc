@@ -1,10 +1,19 @@
-// The TCP relay thread: requests from other machines come in on the ROUTER socket, go to the
-// named endpoint's delivery thread, and their answers come back through `completed_`.
+// The TCP relay on Windows, through ZeroMQ: requests from other machines come in on the
+// ROUTER socket, go to the named endpoint's delivery thread, and their answers come back
+// through `completed_`.
 #include "framework/TQSMCAPI/TcpRelay.h"
 
 #include <zmq.h>
 
 #include <cerrno>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "framework/TQSMCAPI/WakeSignal.h"
+#include "framework/TQSMCAPI/win/Zmq.h"
 
 #include "TQSMCAPI.h"
 #include "tqUtilities.h"
@@ -17,15 +26,37 @@ constexpr int kBatch = 64;
 
 }  // namespace
 
-TcpRelay::TcpRelay(Deliver deliver) : deliver_(std::move(deliver)) {}
+struct TcpRelay::State {
+  explicit State(Deliver deliver) : deliver_(std::move(deliver)) {}
+  void run();
+  void serviceRequests();
+  void sendCompleted();
+
+  Deliver deliver_;
+  ZmqSocket socket_;
+  WakeSignal wake_;
+  bool stopping_ = false;  // guarded by mutex_
+  std::thread thread_;
+
+  // Envelopes of messages handed to endpoints; touched only by the relay thread.
+  std::unordered_map<uint64_t, Frames> waiting_;
+  uint64_t nextTicket_ = 1;
+
+  std::mutex mutex_;
+  std::deque<std::pair<uint64_t, Reply>> completed_;
+};
+
+TcpRelay::TcpRelay() = default;
 
 std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver deliver,
                                           std::string* error) {
-  std::unique_ptr<TcpRelay> relay(new TcpRelay(std::move(deliver)));
-  relay->socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
-  void* socket = relay->socket_.get();
+  std::unique_ptr<TcpRelay> relay(new TcpRelay);
+  relay->state_ = std::make_unique<State>(std::move(deliver));
+  State& s = *relay->state_;
+  s.socket_ = ZmqSocket(busContext(), ZMQ_ROUTER);
+  void* socket = s.socket_.get();
   // Answers sent just before the listener stops still reach their senders.
-  if (socket == nullptr || !relay->wake_.valid() || !relay->socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
+  if (socket == nullptr || !s.wake_.valid() || !s.socket_.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
       zmq_setsockopt(socket, ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
       zmq_bind(socket, address.c_str()) != 0) {
     *error = std::string("cannot listen on ") + address + ": " + zmq_strerror(zmq_errno());
@@ -35,32 +66,34 @@ std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver de
   size_t size = sizeof bound;
   zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, bound, &size);
   relay->bound_ = bound;
-  relay->thread_ = std::thread([raw = relay.get()] { raw->run(); });
+  s.thread_ = std::thread([raw = &s] { raw->run(); });
   return relay;
 }
 
 TcpRelay::~TcpRelay() {
-  if (thread_.joinable()) {
+  State& s = *state_;
+  if (s.thread_.joinable()) {
     {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
+      std::lock_guard lock(s.mutex_);
+      s.stopping_ = true;
     }
-    wake_.raise();
-    thread_.join();
+    s.wake_.raise();
+    s.thread_.join();
   }
-  socket_.reset();
+  s.socket_.reset();
 }
 
 void TcpRelay::complete(uint64_t ticket, Reply reply) {
+  State& s = *state_;
   {
-    std::lock_guard lock(mutex_);
-    completed_.emplace_back(ticket, reply);
+    std::lock_guard lock(s.mutex_);
+    s.completed_.emplace_back(ticket, reply);
   }
-  wake_.raise();
+  s.wake_.raise();
 }
 
-void TcpRelay::run() {
-  zmq_pollitem_t items[2] = {{socket_.get(), 0, ZMQ_POLLIN, 0}, wake_.pollItem()};
+void TcpRelay::State::run() {
+  zmq_pollitem_t items[2] = {{socket_.get(), 0, ZMQ_POLLIN, 0}, zmq_pollitem_t{nullptr, wake_.descriptor(), ZMQ_POLLIN, 0}};
   for (;;) {
     if (zmq_poll(items, 2, -1) < 0 && zmq_errno() != EINTR) break;
     if (items[1].revents != 0) {
@@ -78,7 +111,7 @@ void TcpRelay::run() {
   }
 }
 
-void TcpRelay::serviceRequests() {
+void TcpRelay::State::serviceRequests() {
   for (int i = 0; i < kBatch; ++i) {
     Frames frames, envelope, body;
     bool truncated = false;
@@ -101,7 +134,7 @@ void TcpRelay::serviceRequests() {
   }
 }
 
-void TcpRelay::sendCompleted() {
+void TcpRelay::State::sendCompleted() {
   std::deque<std::pair<uint64_t, Reply>> done;
   {
     std::lock_guard lock(mutex_);

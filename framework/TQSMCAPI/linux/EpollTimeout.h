@@ -1,0 +1,16 @@
+// The time-out for epoll_wait that ends the wait at a deadline (none: time_point::max()).
+#pragma once
+
+#include <chrono>
+
+namespace kiv::bus {
+
+inline int epollTimeout(std::chrono::steady_clock::time_point deadline) {
+  if (deadline == std::chrono::steady_clock::time_point::max()) return -1;
+  const auto now = std::chrono::steady_clock::now();
+  if (deadline <= now) return 0;
+  // Rounded up: a wait that ends just before the deadline would only wait again.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+}
+
+}  // namespace kiv::bus
