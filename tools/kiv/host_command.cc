@@ -13,6 +13,7 @@
 #include "TQSMCAPI.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/descriptor_limit.h"
 #include "tools/kiv/host_event_source.h"
 #include "tools/kiv/host_stop.h"
 #include "tools/kiv/journal_output.h"
@@ -215,6 +216,7 @@ class HostEndpoint {
 
 int runHost(bool json) {
   catchStopRequests();
+  raiseDescriptorLimit();
 
   if (auto held = heldByAnotherHost(); !held.empty()) return fail(held);
   PrintingSink sink(json);

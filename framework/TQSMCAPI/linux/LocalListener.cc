@@ -106,16 +106,19 @@ void LocalListener::State::accept(Clock::time_point now) {
     ucred peer{};
     socklen_t size = sizeof peer;
     ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size);
-    const char* refusal = nullptr;
     ConnectionSlot slot;
-    if (connections.size() >= limits.localMax) {
-      refusal = "beyond the cap of local connections";
-    } else if (!(slot = ConnectionSlot::take())) {
-      refusal = "to keep descriptors for the process's own work";
-    }
-    if (refusal != nullptr) {
-      refusals.note("uid " + std::to_string(peer.uid), refusal, now);
-      continue;  // closed at once
+    if (connections.size() >= limits.localMax || !(slot = ConnectionSlot::take())) {
+      if (connections.empty()) {
+        refusals.note("uid " + std::to_string(peer.uid), "for want of descriptors", now);
+        continue;  // closed at once
+      }
+      // At the cap the connection silent longest makes room: a flood's connections say
+      // nothing, while a sender that kept its connection only connects again. So a flood
+      // never locks out the next real sender.
+      Connection& oldest = connections.front();
+      refusals.note("uid " + std::to_string(oldest.uid), "to make room beyond the cap", now);
+      slot = std::move(oldest.slot);
+      drop(oldest.place);
     }
     Connection& c = connections.emplace_back();
     c.fd = std::move(fd);
@@ -251,18 +254,20 @@ void LocalListener::wake() { state_->wake.raise(); }
 void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
   const Clock::time_point now = Clock::now();
+  bool arrivals = false;
   for (int i = 0; i < s.ready; ++i) {
     void* tag = s.events[i].data.ptr;
     if (tag == &s.wake) {
       s.wake.clear();
     } else if (tag == &s.socket) {
-      s.accept(now);
+      arrivals = true;  // taken last: making room drops connections this loop may still serve
     } else {
       // Each connection appears once per wait, and serving one never drops another.
       s.serve(static_cast<Connection*>(tag)->place, handle, now);
     }
   }
   s.ready = 0;
+  if (arrivals) s.accept(now);
   const Clock::time_point after = Clock::now();
   while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= after) {
     s.drop(s.connections.begin());
