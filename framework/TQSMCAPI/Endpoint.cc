@@ -116,11 +116,12 @@ Reply Endpoint::deliver(const std::string* text, const char* origin, int senderP
   if (text == nullptr) return {kSmErrInvalidArgument, 0};
   if (text->size() > kSmMaxMessage) return {kSmErrTooLarge, 0};
   if (closing_.load()) return {kSmErrNoListener, 0};
+  // Fine detail: at the default level a line per message would cost more than the message.
   if (origin == &kLocalOrigin) {
-    TQUtilities_TraceExW(L"TQSMCAPI", 3, L"endpoint %hs: message of %u bytes from pid %d",
+    TQUtilities_TraceExW(L"TQSMCAPI", 4, L"endpoint %hs: message of %u bytes from pid %d",
                          name_.c_str(), static_cast<unsigned>(text->size()), senderPid);
   } else {
-    TQUtilities_TraceExW(L"TQSMCAPI", 3, L"endpoint %hs: message of %u bytes from another machine",
+    TQUtilities_TraceExW(L"TQSMCAPI", 4, L"endpoint %hs: message of %u bytes from another machine",
                          name_.c_str(), static_cast<unsigned>(text->size()));
   }
   SmMessage message{static_cast<uint32_t>(text->size()), text->c_str()};

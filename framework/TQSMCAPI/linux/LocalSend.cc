@@ -9,7 +9,6 @@
 // endpoint is gone and "transport failed" when it is still there.
 #include "framework/TQSMCAPI/LocalSend.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -30,7 +29,16 @@ namespace {
 // awaitAnswer's result when the endpoint closed the connection without answering.
 constexpr int kHungUp = -1;
 
-thread_local std::unordered_map<std::string, UniqueFd> connections;
+// A receive time-out that overshoots the deadline by less than this is kept: setting it anew
+// for every send would cost a system call each time.
+constexpr int kTimeoutSlackMs = 50;
+
+struct Connection {
+  UniqueFd fd;
+  int receiveTimeoutMs = -1;  // what SO_RCVTIMEO is set to
+};
+
+thread_local std::unordered_map<std::string, Connection> connections;
 
 int connectTo(const std::string& path, const Deadline& deadline, UniqueFd* fd) {
   fd->reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
@@ -50,31 +58,37 @@ int connectTo(const std::string& path, const Deadline& deadline, UniqueFd* fd) {
   return 0;
 }
 
-// Waits for the one answer: 0 with *reply, kHungUp, kSmErrTimeout or kSmErrTransport.
-int awaitAnswer(int fd, const Deadline& deadline, Reply* reply) {
+// Waits for the one answer: 0 with *reply, kHungUp, kSmErrTimeout or kSmErrTransport. The
+// read itself waits (under SO_RCVTIMEO), which saves a poll per message.
+int awaitAnswer(Connection& c, const Deadline& deadline, Reply* reply) {
   char bytes[16];
   for (;;) {
-    const ssize_t got = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
+    const int remaining = deadline.remainingMs();
+    if (remaining == 0) return kSmErrTimeout;
+    if (c.receiveTimeoutMs < 0 || remaining + kTimeoutSlackMs < c.receiveTimeoutMs ||
+        remaining > c.receiveTimeoutMs + 1000) {
+      timeval limit{remaining / 1000, (remaining % 1000) * 1000};
+      if (::setsockopt(c.fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+        return kSmErrTransport;
+      }
+      c.receiveTimeoutMs = remaining;
+    }
+    const ssize_t got = ::recv(c.fd.get(), bytes, sizeof bytes, 0);
     if (got == 0) return kHungUp;
     if (got > 0) return decodeReply(std::string(bytes, static_cast<size_t>(got)), reply) ? 0 : kSmErrTransport;
     // A reset only says that the endpoint left a request unread; an answer before it is
     // still queued, and the next read returns it or the end.
     if (errno != EAGAIN && errno != EINTR && errno != ECONNRESET) return kSmErrTransport;
-    if (errno != EAGAIN) continue;
-    const int remaining = deadline.remainingMs();
-    if (remaining == 0) return kSmErrTimeout;
-    pollfd answer{fd, POLLIN, 0};
-    if (::poll(&answer, 1, remaining) < 0 && errno != EINTR) return kSmErrTransport;
   }
 }
 
 // One attempt on `fd`: 0 with *reply, kHungUp or a kSmErr code.
-int exchange(int fd, const std::string& text, const Deadline& deadline, Reply* reply) {
-  const int error = sendPackets(fd, text, deadline.remainingMs());
+int exchange(Connection& c, const std::string& text, const Deadline& deadline, Reply* reply) {
+  const int error = sendPackets(c.fd.get(), text, deadline.remainingMs());
   if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) return kHungUp;
   if (error == ETIMEDOUT) return kSmErrTimeout;
   if (error != 0) return kSmErrTransport;
-  return awaitAnswer(fd, deadline, reply);
+  return awaitAnswer(c, deadline, reply);
 }
 
 }  // namespace
@@ -83,24 +97,25 @@ int sendLocal(const std::string& endpoint, const std::string& text, const Deadli
               uint32_t* status) {
   EndpointPaths paths;
   if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
-  UniqueFd& fd = connections[paths.socketPath];
+  Connection& c = connections[paths.socketPath];
   for (;;) {
-    const bool kept = static_cast<bool>(fd);
+    const bool kept = static_cast<bool>(c.fd);
     if (!kept) {
-      const int result = connectTo(paths.socketPath, deadline, &fd);
+      c.receiveTimeoutMs = -1;
+      const int result = connectTo(paths.socketPath, deadline, &c.fd);
       if (result != 0) {
-        fd.reset();
+        c.fd.reset();
         return result;
       }
     }
     Reply reply;
-    const int result = exchange(fd.get(), text, deadline, &reply);
+    const int result = exchange(c, text, deadline, &reply);
     if (result == 0) {
       if (reply.error != 0) return reply.error;
       *status = reply.status;
       return 0;
     }
-    fd.reset();
+    c.fd.reset();
     if (result != kHungUp) return result;
     if (kept) continue;
     return endpointOwned(paths.lockPath) && socketFileExists(paths.socketPath) ? kSmErrTransport
