@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
+#include "framework/TQSMCAPI/RelayMailbox.h"
 #include "framework/TQSMCAPI/Wire.h"
 
 namespace kiv::bus {
@@ -32,9 +34,14 @@ class TcpRelay {
   void complete(uint64_t ticket, Reply reply);
 
  private:
-  struct State;
+  struct State;  // each system's own
   TcpRelay();
+  // Ends the thread once it has sent the answers posted so far.
+  void stop();
+
+  RelayMailbox mailbox_;
   std::unique_ptr<State> state_;
+  std::thread thread_;  // runs state_
   std::string bound_;
 };
 

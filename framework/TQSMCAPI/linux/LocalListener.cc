@@ -23,7 +23,7 @@
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
 #include "framework/TQSMCAPI/WakeSignal.h"
-#include "framework/TQSMCAPI/linux/EpollTimeout.h"
+#include "framework/TQSMCAPI/linux/Epoll.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
 #include "framework/TQSMCAPI/linux/UniqueFd.h"
 #include "tqUtilities.h"
@@ -75,20 +75,15 @@ struct LocalListener::State {
   std::unique_ptr<char[]> packet = std::make_unique<char[]>(kPacketText);
   std::string text;  // the message of one packet, kept to reuse its storage
 
-  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD);
+  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD) {
+    return epollWatch(epoll.get(), fd, events, tag, operation);
+  }
   void accept(Clock::time_point now);
   Read read(Connection& c, const std::string** message);
   void serve(std::list<Connection>::iterator c, const Handle& handle, Clock::time_point now);
   bool answer(const Connection& c, const Reply& reply);
   void drop(std::list<Connection>::iterator c);
 };
-
-bool LocalListener::State::watch(int fd, uint32_t mask, void* tag, int operation) {
-  epoll_event event{};
-  event.events = mask;
-  event.data.ptr = tag;
-  return ::epoll_ctl(epoll.get(), operation, fd, &event) == 0;
-}
 
 void LocalListener::State::accept(Clock::time_point now) {
   for (int i = 0; i < kBatch; ++i) {

@@ -16,18 +16,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <list>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
-#include "framework/TQSMCAPI/WakeSignal.h"
-#include "framework/TQSMCAPI/linux/EpollTimeout.h"
+#include "framework/TQSMCAPI/linux/Epoll.h"
 #include "framework/TQSMCAPI/linux/TcpAddress.h"
 #include "framework/TQSMCAPI/linux/UniqueFd.h"
 
@@ -59,13 +55,12 @@ struct Peer {
 }  // namespace
 
 struct TcpRelay::State {
-  explicit State(Deliver deliver) : deliver(std::move(deliver)) {}
+  State(Deliver deliver, RelayMailbox& mailbox) : deliver(std::move(deliver)), mailbox(mailbox) {}
 
   Deliver deliver;
+  RelayMailbox& mailbox;
   UniqueFd socket;
   UniqueFd epoll;
-  WakeSignal wake;
-  std::thread thread;
   ConnectionLimits limits = configuredLimits();
   RefusalLog refusals{"TCP listener"};
 
@@ -76,27 +71,18 @@ struct TcpRelay::State {
   uint64_t nextTicket = 1;
   Clock::time_point acceptPausedUntil = Clock::time_point::min();
 
-  std::mutex mutex;
-  bool stopping = false;  // guarded by mutex
-  std::deque<std::pair<uint64_t, Reply>> completed;  // guarded by mutex
-
-  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD);
+  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD) {
+    return epollWatch(epoll.get(), fd, events, tag, operation);
+  }
   void run();
   void accept(Clock::time_point now);
   void serve(Peer& peer, Clock::time_point now);
   bool advance(Peer& peer);
   bool answer(Peer& peer, const Reply& reply);
   void drop(Peer& peer);
-  void sendCompleted();
+  void sendAnswers(const RelayMailbox::Answers& answers);
   Clock::time_point nextDeadline() const;
 };
-
-bool TcpRelay::State::watch(int fd, uint32_t events, void* tag, int operation) {
-  epoll_event event{};
-  event.events = events;
-  event.data.ptr = tag;
-  return ::epoll_ctl(epoll.get(), operation, fd, &event) == 0;
-}
 
 void TcpRelay::State::accept(Clock::time_point now) {
   for (int i = 0; i < kBatch; ++i) {
@@ -222,13 +208,8 @@ void TcpRelay::State::serve(Peer& peer, Clock::time_point now) {
   peers.splice(peers.end(), peers, peer.place);
 }
 
-void TcpRelay::State::sendCompleted() {
-  std::deque<std::pair<uint64_t, Reply>> done;
-  {
-    std::lock_guard lock(mutex);
-    done.swap(completed);
-  }
-  for (auto& [ticket, reply] : done) {
+void TcpRelay::State::sendAnswers(const RelayMailbox::Answers& answers) {
+  for (const auto& [ticket, reply] : answers) {
     auto found = waiting.find(ticket);
     if (found != waiting.end() && !answer(*found->second, reply)) drop(*found->second);
   }
@@ -253,15 +234,10 @@ void TcpRelay::State::run() {
     const Clock::time_point now = Clock::now();
     for (int i = 0; i < ready; ++i) {
       void* tag = events[i].data.ptr;
-      if (tag == &wake) {
-        wake.clear();
-        bool stop = false;
-        {
-          std::lock_guard lock(mutex);
-          stop = stopping;
-        }
-        // The endpoints' last answers go out before the listener stops.
-        sendCompleted();
+      if (tag == &mailbox) {
+        RelayMailbox::Answers answers;
+        const bool stop = mailbox.take(&answers);
+        sendAnswers(answers);
         if (stop) return;
       } else if (tag == &socket) {
         accept(now);
@@ -289,10 +265,12 @@ void TcpRelay::State::run() {
 
 TcpRelay::TcpRelay() = default;
 
+TcpRelay::~TcpRelay() { stop(); }
+
 std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver deliver,
                                           std::string* error) {
   std::unique_ptr<TcpRelay> relay(new TcpRelay);
-  relay->state_ = std::make_unique<State>(std::move(deliver));
+  relay->state_ = std::make_unique<State>(std::move(deliver), relay->mailbox_);
   State& s = *relay->state_;
   TcpAddress at;
   if (!resolveTcpAddress(address, &at)) {
@@ -304,39 +282,19 @@ std::unique_ptr<TcpRelay> TcpRelay::start(const std::string& address, Deliver de
   s.epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
   sockaddr_storage bound{};
   socklen_t size = sizeof bound;
-  if (!s.socket || !s.epoll || !s.wake.valid() ||
+  if (!s.socket || !s.epoll || !relay->mailbox_.valid() ||
       ::setsockopt(s.socket.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
       ::bind(s.socket.get(), reinterpret_cast<sockaddr*>(&at.address), at.size) != 0 ||
       ::listen(s.socket.get(), SOMAXCONN) != 0 ||
       ::getsockname(s.socket.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
-      !s.watch(s.socket.get(), EPOLLIN, &s.socket) || !s.watch(s.wake.descriptor(), EPOLLIN, &s.wake)) {
+      !s.watch(s.socket.get(), EPOLLIN, &s.socket) ||
+      !s.watch(relay->mailbox_.descriptor(), EPOLLIN, &relay->mailbox_)) {
     *error = "cannot listen on " + address + ": " + std::strerror(errno);
     return nullptr;
   }
   relay->bound_ = tcpAddressText(reinterpret_cast<sockaddr*>(&bound));
-  s.thread = std::thread([&s] { s.run(); });
+  relay->thread_ = std::thread([&s] { s.run(); });
   return relay;
-}
-
-TcpRelay::~TcpRelay() {
-  State& s = *state_;
-  if (s.thread.joinable()) {
-    {
-      std::lock_guard lock(s.mutex);
-      s.stopping = true;
-    }
-    s.wake.raise();
-    s.thread.join();
-  }
-}
-
-void TcpRelay::complete(uint64_t ticket, Reply reply) {
-  State& s = *state_;
-  {
-    std::lock_guard lock(s.mutex);
-    s.completed.emplace_back(ticket, reply);
-  }
-  s.wake.raise();
 }
 
 }  // namespace kiv::bus
