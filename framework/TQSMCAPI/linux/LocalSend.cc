@@ -22,6 +22,7 @@
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
 #include "framework/TQSMCAPI/linux/UniqueFd.h"
+#include "platform/home_path.h"
 
 namespace kiv::bus {
 namespace {
@@ -34,10 +35,15 @@ constexpr int kHungUp = -1;
 constexpr int kTimeoutSlackMs = 50;
 
 struct Connection {
+  // The paths are worked out once per state root: the bus directory's own cache is shared
+  // by every thread, and its lock would be taken by every send.
+  std::string home;
+  EndpointPaths paths;
   UniqueFd fd;
   int receiveTimeoutMs = -1;  // what SO_RCVTIMEO is set to
 };
 
+// By endpoint name.
 thread_local std::unordered_map<std::string, Connection> connections;
 
 int connectTo(const std::string& path, const Deadline& deadline, UniqueFd* fd) {
@@ -95,9 +101,15 @@ int exchange(Connection& c, const std::string& text, const Deadline& deadline, R
 
 int sendLocal(const std::string& endpoint, const std::string& text, const Deadline& deadline,
               uint32_t* status) {
-  EndpointPaths paths;
-  if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
-  Connection& c = connections[paths.socketPath];
+  Connection& c = connections[endpoint];
+  const std::string home = platform::detail::configuredHome();
+  if (c.home != home || c.paths.socketPath.empty()) {
+    c.fd.reset();
+    c.home.clear();
+    if (!endpointPaths(endpoint, &c.paths, nullptr)) return kSmErrTransport;
+    c.home = home;
+  }
+  const EndpointPaths& paths = c.paths;
   for (;;) {
     const bool kept = static_cast<bool>(c.fd);
     if (!kept) {
