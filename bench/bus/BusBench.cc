@@ -1,10 +1,11 @@
 // Round trips of one Docked message, in the same run: through a bus endpoint whose callback
-// answers at once, through a bare ZeroMQ request/reply over the same kind of ipc socket (so
-// the bus's own cost shows as the difference), and as a D-Bus method call through sd-bus to
-// a service on a private dbus-daemon (what a Linux program would use instead), and, as the
-// floor of any local transport, a bare Unix seqpacket socket. Each is run
-// with 1, 4 and 16 senders at once against one answering thread; time is the latency a
-// sender sees, items per second the messages answered per second altogether.
+// answers at once (a SOCK_SEQPACKET socket per endpoint), through the floor of any local
+// transport, a bare Unix seqpacket socket answered by one thread (so the bus's own cost shows
+// as the difference), through a bare ZeroMQ request/reply over an ipc socket (what the bus
+// was built on before), and as a D-Bus method call through sd-bus to a service on a private
+// dbus-daemon (what a Linux program would use instead). Each is run with 1, 4 and 16 senders
+// at once against one answering thread; time is the latency a sender sees, items per second
+// the messages answered per second altogether.
 #include <benchmark/benchmark.h>
 #include <systemd/sd-bus.h>
 #include <zmq.h>
@@ -251,7 +252,7 @@ void BM_DbusMethodCall(benchmark::State& state) {
   sd_bus_flush_close_unref(bus);
 }
 
-// Side by side for each number of senders, so that the three meet the same machine load.
+// Side by side for each number of senders, so that the four meet the same machine load.
 #define KIV_ROUND_TRIPS(threads)                                                                   \
   BENCHMARK(BM_BusRoundTrip)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond);     \
   BENCHMARK(BM_BareZmqRoundTrip)->Threads(threads)->UseRealTime()->Unit(benchmark::kMicrosecond); \

@@ -3,7 +3,7 @@
 // configuration asks for it.
 //
 // The listener is configured in section "dlox/common/kiv/bus", key "tcplisten": either a
-// ZeroMQ TCP address ("tcp://127.0.0.1:0", "tcp://*:5570") or a bare port number, which
+// TCP address ("tcp://127.0.0.1:0", "tcp://*:5570") or a bare port number, which
 // listens on every interface. Absent or empty: no listener. The address actually bound is
 // traced, so that a port chosen by the system (":0") can be found.
 #include <map>

@@ -8,9 +8,8 @@
 namespace kiv::bus {
 
 struct EndpointPaths {
-  std::string socketPath;  // the ipc socket ZeroMQ binds
+  std::string socketPath;  // the endpoint's SOCK_SEQPACKET socket
   std::string lockPath;    // held (open file description lock) while the endpoint is open
-  std::string address;     // "ipc://" + socketPath
 };
 
 // Endpoint names are file names: letters, digits, '.', '_' and '-', not starting with '.',
@@ -29,18 +28,8 @@ bool endpointOwned(const std::string& lockPath);
 // 0 when the owner is not known.
 int endpointOwnerPid(const std::string& lockPath);
 
-// Which socket file a connection was made to. An endpoint that closes and opens again binds
-// a new file; a connection to the old one would lose the next request.
-struct SocketFile {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  int64_t changedSeconds = 0;
-  int64_t changedNanoseconds = 0;
-  bool operator==(const SocketFile&) const = default;
-};
-
-// The identity of the socket file at `path`; false when there is none.
-bool socketFile(const std::string& path, SocketFile* file);
+// Whether a socket file is there.
+bool socketFileExists(const std::string& path);
 // Removes a socket file left behind, if any.
 void removeSocketFile(const std::string& path);
 

@@ -87,8 +87,8 @@ void Endpoint::waitUntilFinished() {
 }
 
 void Endpoint::run() {
-  const LocalListener::Handle local = [this](const std::string* text) {
-    return deliver(text, &kLocalOrigin);
+  const LocalListener::Handle local = [this](const std::string* text, int senderPid) {
+    return deliver(text, &kLocalOrigin, senderPid);
   };
   while (!closing_.load()) {
     serviceRemote();
@@ -108,14 +108,22 @@ void Endpoint::serviceRemote() {
       next = std::move(inbox_.front());
       inbox_.pop_front();
     }
-    relay_->complete(next.ticket, deliver(&next.text, &kRemoteOrigin));
+    relay_->complete(next.ticket, deliver(&next.text, &kRemoteOrigin, 0));
   }
 }
 
-Reply Endpoint::deliver(const std::string* text, const char* origin) {
+Reply Endpoint::deliver(const std::string* text, const char* origin, int senderPid) {
   if (text == nullptr) return {kSmErrInvalidArgument, 0};
   if (text->size() > kSmMaxMessage) return {kSmErrTooLarge, 0};
   if (closing_.load()) return {kSmErrNoListener, 0};
+  // Fine detail: at the default level a line per message would cost more than the message.
+  if (origin == &kLocalOrigin) {
+    TQUtilities_TraceExW(L"TQSMCAPI", 4, L"endpoint %hs: message of %u bytes from pid %d",
+                         name_.c_str(), static_cast<unsigned>(text->size()), senderPid);
+  } else {
+    TQUtilities_TraceExW(L"TQSMCAPI", 4, L"endpoint %hs: message of %u bytes from another machine",
+                         name_.c_str(), static_cast<unsigned>(text->size()));
+  }
   SmMessage message{static_cast<uint32_t>(text->size()), text->c_str()};
   try {
     return {0, callback_(this, nullptr, originTag(origin), 1, &message, context_)};

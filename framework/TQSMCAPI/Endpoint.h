@@ -57,7 +57,7 @@ class Endpoint : public std::enable_shared_from_this<Endpoint> {
   int bind(const std::shared_ptr<TcpRelay>& relay);
   void run();
   void serviceRemote();
-  Reply deliver(const std::string* text, const char* origin);
+  Reply deliver(const std::string* text, const char* origin, int senderPid);
   void refuseLeftovers();
   void release();
   void wake();

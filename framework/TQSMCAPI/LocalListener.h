@@ -15,8 +15,9 @@ namespace kiv::bus {
 
 class LocalListener {
  public:
-  // Answers one request; null when the request was malformed.
-  using Handle = std::function<Reply(const std::string* text)>;
+  // Answers one request (null when it was malformed) from the process `senderPid` (0 when
+  // not known).
+  using Handle = std::function<Reply(const std::string* text, int senderPid)>;
 
   LocalListener();
   ~LocalListener();

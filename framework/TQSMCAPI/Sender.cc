@@ -1,16 +1,11 @@
 // The sending side of the bus, for our own tools: one request, one answer, to an endpoint of
 // this machine (through the system's local transport) or to the TCP listener of another.
-#include <zmq.h>
-
-#include <cerrno>
 #include <string>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
 #include "framework/TQSMCAPI/LocalSend.h"
-#include "framework/TQSMCAPI/ReplyWait.h"
-#include "framework/TQSMCAPI/Wire.h"
-#include "framework/TQSMCAPI/Zmq.h"
+#include "framework/TQSMCAPI/RemoteSend.h"
 
 namespace kiv::bus {
 namespace {
@@ -43,18 +38,8 @@ TQ_API int SmSendTo(const char* address, const char* endpoint, const char* text,
     return kSmErrInvalidArgument;
   }
   if (length > kSmMaxMessage) return kSmErrTooLarge;
-  const Deadline deadline(timeoutMs);
-  ZmqSocket socket(busContext(), ZMQ_DEALER);
-  // Nothing is queued for a connection that is not up: a listener that is not there shows
-  // as a send that cannot go out.
-  socket.setInt(ZMQ_IMMEDIATE, 1);
-  socket.setInt(ZMQ_SNDTIMEO, deadline.remainingMs());
-  if (!socket || zmq_connect(socket.get(), address) != 0) return kSmErrInvalidArgument;
-  const Frames request{std::string(), endpoint, std::string(text == nullptr ? "" : text, length)};
-  if (!sendFrames(socket.get(), request)) {
-    return zmq_errno() == EAGAIN ? kSmErrNoListener : kSmErrTransport;
-  }
-  return awaitRemoteReply(socket.get(), deadline, status);
+  return sendRemote(address, endpoint, std::string(text == nullptr ? "" : text, length),
+                    Deadline(timeoutMs), status);
 }
 
 TQ_API int SmQueryEndPointOwner(const char* endpoint, int* pid) {

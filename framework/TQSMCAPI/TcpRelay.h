@@ -1,20 +1,16 @@
 // The listener for other machines: one TCP socket per process, started only when
 // configured, that hands each request to the named local endpoint and sends its answer back.
+// Its own thread serves it; what the system provides for it sits in linux/ and win/.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
-#include <utility>
 
-#include "framework/TQSMCAPI/WakeSignal.h"
+#include "framework/TQSMCAPI/RelayMailbox.h"
 #include "framework/TQSMCAPI/Wire.h"
-#include "framework/TQSMCAPI/Zmq.h"
 
 namespace kiv::bus {
 
@@ -38,24 +34,15 @@ class TcpRelay {
   void complete(uint64_t ticket, Reply reply);
 
  private:
-  explicit TcpRelay(Deliver deliver);
-  void run();
-  void serviceRequests();
-  void sendCompleted();
+  struct State;  // each system's own
+  TcpRelay();
+  // Ends the thread once it has sent the answers posted so far.
+  void stop();
 
-  Deliver deliver_;
-  ZmqSocket socket_;
+  RelayMailbox mailbox_;
+  std::unique_ptr<State> state_;
+  std::thread thread_;  // runs state_
   std::string bound_;
-  WakeSignal wake_;
-  bool stopping_ = false;  // guarded by mutex_
-  std::thread thread_;
-
-  // Envelopes of messages handed to endpoints; touched only by the relay thread.
-  std::unordered_map<uint64_t, Frames> waiting_;
-  uint64_t nextTicket_ = 1;
-
-  std::mutex mutex_;
-  std::deque<std::pair<uint64_t, Reply>> completed_;
 };
 
 }  // namespace kiv::bus

@@ -1,13 +1,19 @@
-// A signal that one thread raises to wake another blocked in zmq_poll: it shows as a
-// readable descriptor (a socket on Windows) that zmq_poll can wait on beside its sockets.
+// A signal that one thread raises to wake another blocked in a poll: it shows as a readable
+// descriptor (a socket on Windows) that can be waited on beside the thread's sockets.
 #pragma once
 
-#include <zmq.h>
+#include <cstdint>
 
 namespace kiv::bus {
 
 class WakeSignal {
  public:
+#ifdef _WIN32
+  using Descriptor = uintptr_t;  // a SOCKET
+#else
+  using Descriptor = int;
+#endif
+
   WakeSignal();
   ~WakeSignal();
   WakeSignal(const WakeSignal&) = delete;
@@ -19,11 +25,11 @@ class WakeSignal {
   void raise();
   // Takes back every raise so far.
   void clear();
-  // The poll item that becomes readable while the signal is raised.
-  zmq_pollitem_t pollItem() const;
+  // What becomes readable while the signal is raised.
+  Descriptor descriptor() const { return fd_; }
 
  private:
-  zmq_fd_t fd_;
+  Descriptor fd_;
 };
 
 }  // namespace kiv::bus

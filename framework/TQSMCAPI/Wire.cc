@@ -10,13 +10,23 @@ void putLittleEndian(std::string* out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
-uint32_t getLittleEndian(const std::string& in, size_t offset) {
+}  // namespace
+
+uint32_t decodeLength(const char* bytes) {
   uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[offset + i]);
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
   return value;
 }
 
-}  // namespace
+std::string encodeRequest(const std::string& endpoint, const std::string& text) {
+  std::string request;
+  request.reserve(8 + endpoint.size() + text.size());
+  putLittleEndian(&request, static_cast<uint32_t>(endpoint.size()));
+  request += endpoint;
+  putLittleEndian(&request, static_cast<uint32_t>(text.size()));
+  request += text;
+  return request;
+}
 
 std::string encodeReply(const Reply& reply) {
   std::string frame;
@@ -27,8 +37,8 @@ std::string encodeReply(const Reply& reply) {
 
 bool decodeReply(const std::string& frame, Reply* reply) {
   if (frame.size() != 8) return false;
-  reply->error = static_cast<int32_t>(getLittleEndian(frame, 0));
-  reply->status = getLittleEndian(frame, 4);
+  reply->error = static_cast<int32_t>(decodeLength(frame.data()));
+  reply->status = decodeLength(frame.data() + 4);
   return true;
 }
 

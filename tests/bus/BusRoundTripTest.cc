@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <zmq.h>
 
 #include <chrono>
 #include <cstring>
@@ -31,6 +30,36 @@ void leaveStaleSocket(const std::string& path) {
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ::close(fd);
 }
+
+// A sender written without the bus library: its own connection, its own packets (a marker
+// byte, 0 for the last packet of a message, then the text).
+class RawSender {
+ public:
+  explicit RawSender(const std::string& endpoint) : fd_(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (busDir() + "/" + endpoint).c_str());
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawSender() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool sendPacket(bool last, const std::string& text) {
+    const std::string packet = std::string(1, last ? '\0' : '\1') + text;
+    return ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(packet.size());
+  }
+  // The bus error of the answer to the last request.
+  int32_t answerError() {
+    char reply[16] = {};
+    if (::recv(fd_, reply, sizeof reply, 0) != 8) return -1;
+    int32_t error = 0;
+    std::memcpy(&error, reply, 4);  // little-endian on every machine we build for
+    return error;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
 
 }  // namespace
 
@@ -134,22 +163,21 @@ TEST(Bus, OversizedMessagesNeverReachTheCallback) {
   const std::string over(kSmMaxMessage + 1, 'x');
   EXPECT_EQ(bustest::send("busLarge", over, &status), kSmErrTooLarge);
 
-  // A sender that does not check the size itself is answered by the endpoint.
-  void* context = zmq_ctx_new();
-  void* dealer = zmq_socket(context, ZMQ_DEALER);
-  const std::string address = "ipc://" + busDir() + "/busLarge";
-  ASSERT_EQ(zmq_connect(dealer, address.c_str()), 0);
-  zmq_send(dealer, "", 0, ZMQ_SNDMORE);
-  zmq_send(dealer, over.data(), over.size(), 0);
-  char reply[16] = {};
-  ASSERT_EQ(zmq_recv(dealer, reply, sizeof reply, 0), 0);  // the empty delimiter
-  ASSERT_EQ(zmq_recv(dealer, reply, sizeof reply, 0), 8);
-  int32_t error = 0;
-  std::memcpy(&error, reply, 4);  // little-endian on every machine we build for
-  EXPECT_EQ(error, kSmErrTooLarge);
-  zmq_close(dealer);
-  zmq_ctx_term(context);
-  EXPECT_EQ(endpoint.calls(), 1);
+  // A sender that does not check the size itself is answered by the endpoint, and its
+  // connection serves the next message; so does one whose packet breaks the format.
+  RawSender raw("busLarge");
+  ASSERT_TRUE(raw.connected());
+  for (size_t sent = 0; sent < over.size(); sent += 60000) {
+    ASSERT_TRUE(raw.sendPacket(false, over.substr(sent, 60000)));
+  }
+  ASSERT_TRUE(raw.sendPacket(true, ""));
+  EXPECT_EQ(raw.answerError(), kSmErrTooLarge);
+  ASSERT_TRUE(raw.sendPacket(true, std::string(200000, 'y')));
+  EXPECT_EQ(raw.answerError(), kSmErrInvalidArgument);
+  ASSERT_TRUE(raw.sendPacket(true, "<after/>"));
+  EXPECT_EQ(raw.answerError(), 0);
+  EXPECT_EQ(endpoint.received().at(1).text, "<after/>");
+  EXPECT_EQ(endpoint.calls(), 2);
 }
 
 TEST(Bus, AnUnansweredSenderNeitherWedgesTheEndpointNorConfusesLaterAnswers) {
@@ -165,18 +193,16 @@ TEST(Bus, AnUnansweredSenderNeitherWedgesTheEndpointNorConfusesLaterAnswers) {
   uint32_t status = 1;
   EXPECT_EQ(bustest::send("busSlow", "<slow/>", &status, 200), kSmErrTimeout);
 
-  // A sender that vanishes without waiting for its answer.
-  void* context = zmq_ctx_new();
-  void* dealer = zmq_socket(context, ZMQ_DEALER);
-  const std::string address = "ipc://" + busDir() + "/busSlow";
-  ASSERT_EQ(zmq_connect(dealer, address.c_str()), 0);
-  zmq_send(dealer, "", 0, ZMQ_SNDMORE);
-  zmq_send(dealer, "<gone/>", 7, 0);
-  int linger = 0;
-  zmq_setsockopt(dealer, ZMQ_LINGER, &linger, sizeof linger);
-  zmq_close(dealer);
-  zmq_ctx_term(context);
-
+  // A sender that vanishes without waiting for its answer, and one that vanishes halfway
+  // through a message.
+  {
+    RawSender gone("busSlow");
+    ASSERT_TRUE(gone.connected());
+    ASSERT_TRUE(gone.sendPacket(true, "<gone/>"));
+    RawSender halfway("busSlow");
+    ASSERT_TRUE(halfway.connected());
+    ASSERT_TRUE(halfway.sendPacket(false, std::string(60000, 'h')));
+  }
   release.open();
   // The late answer (7) to the timed-out request must not be taken for this one's.
   ASSERT_EQ(bustest::send("busSlow", "<next/>", &status), 0);

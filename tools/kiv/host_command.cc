@@ -14,6 +14,7 @@
 #include "TQSMCAPI.h"
 #include "TQString.h"
 #include "tools/kiv/commands.h"
+#include "tools/kiv/descriptor_limit.h"
 #include "tools/kiv/host_event_source.h"
 #include "tools/kiv/host_run.h"
 #include "tools/kiv/host_stop.h"
@@ -225,6 +226,7 @@ class HostEndpoint {
 }  // namespace
 
 int runHost(const HostRole& role) {
+  raiseDescriptorLimit();
   reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
   if (auto held = heldByAnotherHost(); !held.empty()) return fail(role, HostFailure::kAnotherHost, held);
   PrintingSink sink(role);

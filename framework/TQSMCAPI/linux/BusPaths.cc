@@ -63,7 +63,6 @@ bool endpointPaths(const std::string& name, EndpointPaths* paths, std::string* e
   if (directory.back() != '/') directory += '/';
   paths->socketPath = directory + name;
   paths->lockPath = paths->socketPath + ".lock";
-  paths->address = "ipc://" + paths->socketPath;
   if (paths->socketPath.size() >= sizeof(sockaddr_un{}.sun_path)) {
     if (error) *error = "socket path too long for a Unix socket: " + paths->socketPath;
     return false;
@@ -119,12 +118,9 @@ int EndpointLock::acquire(const std::string& lockPath) {
   return 0;
 }
 
-bool socketFile(const std::string& path, SocketFile* file) {
+bool socketFileExists(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return false;
-  *file = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
-           static_cast<int64_t>(info.st_ctim.tv_sec), static_cast<int64_t>(info.st_ctim.tv_nsec)};
-  return true;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 void removeSocketFile(const std::string& path) { ::unlink(path.c_str()); }

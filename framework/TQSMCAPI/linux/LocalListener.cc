@@ -1,25 +1,58 @@
-// Local endpoints on Linux: a ZeroMQ ROUTER socket bound to ipc://KIV_HOME/run/bus/NAME, owned
-// through the lock file beside it, woken through an eventfd.
+// Local endpoints on Linux: a SOCK_SEQPACKET socket bound at KIV_HOME/run/bus/NAME, owned
+// through the lock file beside it, and served by the delivery thread alone through one
+// epoll set (the socket, every connection, the wake signal).
+//
+// Each connection belongs to one sender. The kernel tells who it is (SO_PEERCRED): only root
+// and the user the endpoint runs as may have a message taken, whatever the bus directory's
+// mode. Connections are capped, and one that stays silent for the idle time is closed; a
+// sender that keeps its connection between messages simply connects again.
 #include "framework/TQSMCAPI/LocalListener.h"
 
-#include <zmq.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <list>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
+#include "framework/TQSMCAPI/ConnectionLimits.h"
+#include "framework/TQSMCAPI/RefusalLog.h"
 #include "framework/TQSMCAPI/WakeSignal.h"
-#include "framework/TQSMCAPI/Zmq.h"
+#include "framework/TQSMCAPI/linux/Epoll.h"
+#include "framework/TQSMCAPI/linux/Packets.h"
+#include "framework/TQSMCAPI/linux/UniqueFd.h"
 #include "tqUtilities.h"
 
 namespace kiv::bus {
 namespace {
 
-// Messages a little over the limit still get a "too large" answer; anything far beyond it
-// makes ZeroMQ drop the connection before the bytes are buffered.
-constexpr int64_t kMaxFrameOnWire = 2 * static_cast<int64_t>(kSmMaxMessage);
-// Local messages handled per wake-up before the thread looks at its other inputs again.
+using Clock = std::chrono::steady_clock;
+
+// Events taken from one wait; connections not served in a round are served in the next.
 constexpr int kBatch = 64;
+// Packets of one connection read per round: a whole message of the largest size.
+constexpr size_t kPacketsPerRound = kSmMaxMessage / kPacketText + 2;
+// After the process ran out of descriptors, new connections wait this long in the backlog.
+constexpr auto kAcceptPause = std::chrono::seconds(1);
+
+struct Connection {
+  UniqueFd fd;
+  ConnectionSlot slot;
+  pid_t pid = 0;
+  uid_t uid = 0;
+  std::string partial;  // the message so far, while it spans several packets
+  size_t size = 0;      // its size so far, counting what was read away beyond the limit
+  bool malformed = false;
+  Clock::time_point heard;
+  std::list<Connection>::iterator place;  // its own place in the listener's list
+};
+
+enum class Read { kNothing, kMessage, kGone };
 
 }  // namespace
 
@@ -27,10 +60,137 @@ struct LocalListener::State {
   std::string name;
   EndpointPaths paths;
   EndpointLock lock;
-  ZmqSocket socket;
+  UniqueFd socket;
+  UniqueFd epoll;
   WakeSignal wake;
-  zmq_pollitem_t items[2] = {};
+  uid_t owner = ::geteuid();
+  ConnectionLimits limits;
+  RefusalLog refusals{""};
+  // Ordered by when each was last heard from: the first is the next to fall idle.
+  std::list<Connection> connections;
+  Clock::time_point acceptPausedUntil = Clock::time_point::min();
+
+  epoll_event events[kBatch] = {};
+  int ready = 0;
+  std::unique_ptr<char[]> packet = std::make_unique<char[]>(kPacketText);
+  std::string text;  // the message of one packet, kept to reuse its storage
+
+  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD) {
+    return epollWatch(epoll.get(), fd, events, tag, operation);
+  }
+  void accept(Clock::time_point now);
+  Read read(Connection& c, const std::string** message);
+  void serve(std::list<Connection>::iterator c, const Handle& handle, Clock::time_point now);
+  bool answer(const Connection& c, const Reply& reply);
+  void drop(std::list<Connection>::iterator c);
 };
+
+void LocalListener::State::accept(Clock::time_point now) {
+  for (int i = 0; i < kBatch; ++i) {
+    UniqueFd fd(::accept4(socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The connection stays in the backlog, and the socket readable: stop looking at it
+        // for a while rather than spin.
+        refusals.note("unknown senders", "for want of descriptors", now);
+        acceptPausedUntil = now + kAcceptPause;
+        watch(socket.get(), 0, &socket, EPOLL_CTL_MOD);
+      }
+      return;
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size);
+    ConnectionSlot slot;
+    if (connections.size() >= limits.localMax || !(slot = ConnectionSlot::take())) {
+      if (connections.empty()) {
+        refusals.note("uid " + std::to_string(peer.uid), "for want of descriptors", now);
+        continue;  // closed at once
+      }
+      // At the cap the connection silent longest makes room: a flood's connections say
+      // nothing, while a sender that kept its connection only connects again. So a flood
+      // never locks out the next real sender.
+      Connection& oldest = connections.front();
+      refusals.note("uid " + std::to_string(oldest.uid), "to make room beyond the cap", now);
+      slot = std::move(oldest.slot);
+      drop(oldest.place);
+    }
+    Connection& c = connections.emplace_back();
+    c.fd = std::move(fd);
+    c.slot = std::move(slot);
+    c.pid = peer.pid;
+    c.uid = peer.uid;
+    c.heard = now;
+    c.place = std::prev(connections.end());
+    if (!watch(c.fd.get(), EPOLLIN, &c)) connections.pop_back();
+  }
+}
+
+// Reads the packets that have arrived, up to the end of one message.
+Read LocalListener::State::read(Connection& c, const std::string** message) {
+  for (size_t i = 0; i < kPacketsPerRound; ++i) {
+    Packet got;
+    const int result = receivePacket(c.fd.get(), packet.get(), &got);
+    if (result == 0) return Read::kGone;
+    if (result < 0) return errno == EAGAIN ? Read::kNothing : Read::kGone;
+    c.malformed = c.malformed || got.truncated;
+    const bool single = c.size == 0 && got.last;
+    c.size += got.textBytes;
+    if (single) {
+      text.assign(packet.get(), got.textBytes);
+    } else if (c.size <= kSmMaxMessage) {
+      c.partial.append(packet.get(), got.textBytes);
+    } else {
+      std::string().swap(c.partial);  // read away from here on
+    }
+    if (!got.last) continue;
+    if (!single) text.swap(c.partial);
+    *message = &text;
+    return Read::kMessage;
+  }
+  return Read::kNothing;
+}
+
+bool LocalListener::State::answer(const Connection& c, const Reply& reply) {
+  const std::string bytes = encodeReply(reply);
+  // The sender waits for this one packet; a sender that cannot take it has gone astray.
+  return ::send(c.fd.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+void LocalListener::State::drop(std::list<Connection>::iterator c) {
+  ::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, c->fd.get(), nullptr);
+  connections.erase(c);
+}
+
+void LocalListener::State::serve(std::list<Connection>::iterator c, const Handle& handle,
+                                 Clock::time_point now) {
+  const std::string* message = nullptr;
+  const Read result = read(*c, &message);
+  if (result == Read::kGone) return drop(c);
+  c->heard = now;
+  connections.splice(connections.end(), connections, c);
+  if (result == Read::kNothing) return;
+
+  Reply reply;
+  if (c->size > kSmMaxMessage) {
+    reply = {kSmErrTooLarge, 0};
+  } else if (c->uid != 0 && c->uid != owner) {
+    TQUtilities_TraceErrorW(L"TQSMCAPI",
+                            L"endpoint %hs: refused a message from uid %u (pid %d): only root "
+                            L"and uid %u may send here",
+                            name.c_str(), static_cast<unsigned>(c->uid), static_cast<int>(c->pid),
+                            static_cast<unsigned>(owner));
+    reply = {0, kSmRefused};
+  } else {
+    reply = handle(c->malformed ? nullptr : message, static_cast<int>(c->pid));
+  }
+  c->size = 0;
+  c->malformed = false;
+  // The callback may have run for long: the sender is heard from as of its answer.
+  c->heard = Clock::now();
+  if (!answer(*c, reply)) drop(c);
+}
 
 LocalListener::LocalListener() : state_(std::make_unique<State>()) {}
 
@@ -39,6 +199,8 @@ LocalListener::~LocalListener() = default;
 int LocalListener::open(const std::string& name) {
   State& s = *state_;
   s.name = name;
+  s.refusals = RefusalLog("endpoint " + name);
+  s.limits = configuredLimits();
   std::string error;
   if (!endpointPaths(name, &s.paths, &error)) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: %hs", error.c_str());
@@ -49,65 +211,84 @@ int LocalListener::open(const std::string& name) {
   // Whatever socket file is left now belongs to a process that died.
   removeSocketFile(s.paths.socketPath);
 
-  s.socket = ZmqSocket(busContext(), ZMQ_ROUTER);
-  if (!s.socket || !s.wake.valid() || !s.socket.setInt(ZMQ_LINGER, kAnswerLingerMs) ||
-      zmq_setsockopt(s.socket.get(), ZMQ_MAXMSGSIZE, &kMaxFrameOnWire, sizeof kMaxFrameOnWire) != 0 ||
-      zmq_bind(s.socket.get(), s.paths.address.c_str()) != 0) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, s.paths.socketPath.c_str(), s.paths.socketPath.size() + 1);
+  s.socket.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  s.epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
+  if (!s.socket || !s.epoll || !s.wake.valid() ||
+      ::bind(s.socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.watch(s.socket.get(), EPOLLIN, &s.socket) ||
+      !s.watch(s.wake.descriptor(), EPOLLIN, &s.wake)) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
-                            s.paths.address.c_str(), zmq_strerror(zmq_errno()));
+                            s.paths.socketPath.c_str(), std::strerror(errno));
     s.socket.reset();
     return kSmErrTransport;
   }
-  s.items[0] = {s.socket.get(), 0, ZMQ_POLLIN, 0};
-  s.items[1] = s.wake.pollItem();
   return 0;
 }
 
 bool LocalListener::wait() {
   State& s = *state_;
+  Clock::time_point next = s.refusals.due();
+  if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
+  if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   for (;;) {
-    if (zmq_poll(s.items, 2, -1) >= 0) break;
-    if (zmq_errno() == EINTR) continue;
-    TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: poll failed: %hs", s.name.c_str(),
-                            zmq_strerror(zmq_errno()));
+    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, epollTimeout(next));
+    if (s.ready >= 0) return true;
+    s.ready = 0;
+    if (errno == EINTR) continue;
+    TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
+                            std::strerror(errno));
     return false;
   }
-  if (s.items[1].revents != 0) s.wake.clear();
-  return true;
 }
 
 void LocalListener::wake() { state_->wake.raise(); }
 
 void LocalListener::serviceRequests(const Handle& handle) {
-  void* socket = state_->socket.get();
-  for (int i = 0; i < kBatch; ++i) {
-    Frames frames, envelope, body;
-    bool truncated = false;
-    if (!receiveFrames(socket, &frames, true, 16, &truncated)) return;
-    // Without an envelope there is nobody to answer.
-    if (!splitEnvelope(std::move(frames), &envelope, &body)) continue;
-    const Reply reply = handle(body.size() == 1 && !truncated ? &body[0] : nullptr);
-    sendFrames(socket, answer(std::move(envelope), reply), ZMQ_DONTWAIT);
+  State& s = *state_;
+  const Clock::time_point now = Clock::now();
+  bool arrivals = false;
+  for (int i = 0; i < s.ready; ++i) {
+    void* tag = s.events[i].data.ptr;
+    if (tag == &s.wake) {
+      s.wake.clear();
+    } else if (tag == &s.socket) {
+      arrivals = true;  // taken last: making room drops connections this loop may still serve
+    } else {
+      // Each connection appears once per wait, and serving one never drops another.
+      s.serve(static_cast<Connection*>(tag)->place, handle, now);
+    }
   }
+  s.ready = 0;
+  if (arrivals) s.accept(now);
+  const Clock::time_point after = Clock::now();
+  while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= after) {
+    s.drop(s.connections.begin());
+  }
+  if (s.acceptPausedUntil != Clock::time_point::min() && s.acceptPausedUntil <= after) {
+    s.acceptPausedUntil = Clock::time_point::min();
+    s.watch(s.socket.get(), EPOLLIN, &s.socket, EPOLL_CTL_MOD);
+  }
+  s.refusals.flush(after);
 }
 
-// Frees the name. The socket file goes first: from then on a sender that finds its
-// connection closed knows the endpoint is gone ("nobody listening") and never mistakes the
-// close for a transport fault. Existing connections outlive the file, so the answers already
-// given still go out after the close (the socket lingers), and each connection closes behind
-// its answers. The ownership lock goes last, so that a new owner never finds our socket file
-// in its way; ZeroMQ never removes the file itself, so the removal cannot hit a file that a
-// new owner has made.
+// Frees the name. The socket file goes first, so that no new sender finds it. Requests that
+// have arrived in full are answered with `leftover`; the answers already sent stay readable
+// after their connection closes. A request still on its way finds its connection closed
+// without an answer, which tells its sender that nobody took it. The ownership lock goes
+// last, so that a new owner never finds our socket file in its way.
 void LocalListener::close(const Reply& leftover) {
   State& s = *state_;
   removeSocketFile(s.paths.socketPath);
-  Frames frames, envelope, body;
-  while (s.socket && receiveFrames(s.socket.get(), &frames, true)) {
-    if (splitEnvelope(std::move(frames), &envelope, &body)) {
-      sendFrames(s.socket.get(), answer(std::move(envelope), leftover), ZMQ_DONTWAIT);
-    }
+  for (Connection& c : s.connections) {
+    const std::string* message = nullptr;
+    while (s.read(c, &message) == Read::kMessage && s.answer(c, leftover)) c.size = 0;
   }
+  s.connections.clear();
   s.socket.reset();
+  s.epoll.reset();
   s.lock.release();
 }
 

@@ -1,122 +1,138 @@
-// Local sends on Linux. Each thread keeps a connection per local endpoint, so repeated sends
-// cost one round trip; a connection whose request went unanswered is thrown away, so a late
-// answer can never be taken for the answer to a later request.
+// Local sends on Linux. Each thread keeps its connection to each local endpoint, so that
+// repeated sends cost one round trip; a connection whose request went unanswered in time is
+// thrown away, so that a late answer is never taken for the answer to a later request.
 //
-// An answer that has arrived is always returned. "Nobody listening" is said only when no
-// answer can come any more: the endpoint is gone and either our request never left this
-// process or the connection to the endpoint has closed (an endpoint sends every answer it
-// owes before its connections close).
+// An answer that has arrived is always returned. An endpoint closes a connection without
+// answering only when it has not read the request (it closes, the connection sat idle, or
+// it is at its cap), so a request met by a closed connection was never handled: on a kept
+// connection it is sent again on a new one; on a new one it is "nobody listening" when the
+// endpoint is gone and "transport failed" when it is still there.
 #include "framework/TQSMCAPI/LocalSend.h"
 
-#include <zmq.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
-#include <algorithm>
-#include <memory>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
-#include "framework/TQSMCAPI/ReplyWait.h"
 #include "framework/TQSMCAPI/Wire.h"
-#include "framework/TQSMCAPI/Zmq.h"
-#include "framework/TQSMCAPI/linux/LocalConnection.h"
+#include "framework/TQSMCAPI/linux/Packets.h"
+#include "framework/TQSMCAPI/linux/UniqueFd.h"
+#include "platform/home_path.h"
 
 namespace kiv::bus {
 namespace {
 
-// Waits for the one answer from a local endpoint. `stillThere` is asked between slices of
-// the wait until it first says no; from then on only the connection decides.
-template <typename StillThere>
-int awaitLocalReply(LocalConnection& connection, const Deadline& deadline, StillThere stillThere,
-                    uint32_t* status) {
-  bool endpointGone = false;
-  bool waited = false;  // the endpoint is looked for only once a slice passed without answer
-  for (;;) {
-    int result = takeReply(connection.socket(), status);
-    if (result != kNoReplyYet) return result;
-    // A request that has left was sent after the connection was made, and the connection
-    // event was queued before it: once the events are in, "never connected" is certain.
-    connection.update();
-    if (connection.disconnected() || (endpointGone && !connection.everConnected())) {
-      // Nothing more can arrive; an answer that came with the close is here already.
-      result = takeReply(connection.socket(), status);
-      if (result != kNoReplyYet) return result;
-      // A connection lost while its endpoint is still open is no "nobody listening".
-      return endpointGone || !stillThere() ? kSmErrNoListener : kSmErrTransport;
-    }
-    const int remaining = deadline.remainingMs();
-    if (remaining == 0) return kSmErrTimeout;
-    if (waited && !endpointGone && !stillThere()) {
-      endpointGone = true;
-      continue;  // decide at once whether anything can still come
-    }
-    zmq_pollitem_t items[2] = {{connection.socket(), 0, ZMQ_POLLIN, 0},
-                               {connection.monitor(), 0, ZMQ_POLLIN, 0}};
-    const int slice = endpointGone ? remaining : std::min(remaining, kLivenessCheckMs);
-    if (zmq_poll(items, 2, slice) < 0 && zmq_errno() != EINTR) return kSmErrTransport;
-    waited = true;
-  }
-}
+// awaitAnswer's result when the endpoint closed the connection without answering.
+constexpr int kHungUp = -1;
 
-class LocalConnections {
- public:
-  LocalConnection* get(const EndpointPaths& paths, const SocketFile& file) {
-    auto found = connections_.find(paths.address);
-    if (found != connections_.end()) {
-      found->second.connection->update();
-      if (found->second.file == file && !found->second.connection->disconnected()) {
-        return found->second.connection.get();
-      }
-      connections_.erase(found);
-    }
-    std::unique_ptr<LocalConnection> connection = LocalConnection::open(paths.address);
-    if (connection == nullptr) return nullptr;
-    return connections_.emplace(paths.address, Cached{std::move(connection), file})
-        .first->second.connection.get();
-  }
-  void discard(const std::string& address) { connections_.erase(address); }
+// A receive time-out that overshoots the deadline by less than this is kept: setting it anew
+// for every send would cost a system call each time.
+constexpr int kTimeoutSlackMs = 50;
 
- private:
-  struct Cached {
-    std::unique_ptr<LocalConnection> connection;
-    SocketFile file;
-  };
-  std::unordered_map<std::string, Cached> connections_;
+struct Connection {
+  // The paths are worked out once per state root: the bus directory's own cache is shared
+  // by every thread, and its lock would be taken by every send.
+  std::string home;
+  EndpointPaths paths;
+  UniqueFd fd;
+  int receiveTimeoutMs = -1;  // what SO_RCVTIMEO is set to
 };
 
-// The endpoint we connected to is still open: its owner holds the lock and its socket file
-// is the one we connected to.
-bool sameEndpoint(const EndpointPaths& paths, const SocketFile& file) {
-  SocketFile now;
-  return endpointOwned(paths.lockPath) && socketFile(paths.socketPath, &now) && now == file;
+// By endpoint name.
+thread_local std::unordered_map<std::string, Connection> connections;
+
+int connectTo(const std::string& path, const Deadline& deadline, UniqueFd* fd) {
+  fd->reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  if (!*fd) return kSmErrTransport;
+  // While the endpoint's backlog is full, connect waits, but not beyond the deadline.
+  const int remaining = deadline.remainingMs();
+  timeval limit{remaining / 1000, (remaining % 1000) * 1000};
+  ::setsockopt(fd->get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  while (::connect(fd->get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == ENOENT || errno == ECONNREFUSED) return kSmErrNoListener;
+    return errno == EAGAIN || errno == EINPROGRESS ? kSmErrTimeout : kSmErrTransport;
+  }
+  return 0;
 }
 
-thread_local LocalConnections localConnections;
+// Waits for the one answer: 0 with *reply, kHungUp, kSmErrTimeout or kSmErrTransport. The
+// read itself waits (under SO_RCVTIMEO), which saves a poll per message.
+int awaitAnswer(Connection& c, const Deadline& deadline, Reply* reply) {
+  char bytes[16];
+  for (;;) {
+    const int remaining = deadline.remainingMs();
+    if (remaining == 0) return kSmErrTimeout;
+    if (c.receiveTimeoutMs < 0 || remaining + kTimeoutSlackMs < c.receiveTimeoutMs ||
+        remaining > c.receiveTimeoutMs + 1000) {
+      timeval limit{remaining / 1000, (remaining % 1000) * 1000};
+      if (::setsockopt(c.fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+        return kSmErrTransport;
+      }
+      c.receiveTimeoutMs = remaining;
+    }
+    const ssize_t got = ::recv(c.fd.get(), bytes, sizeof bytes, 0);
+    if (got == 0) return kHungUp;
+    if (got > 0) return decodeReply(std::string(bytes, static_cast<size_t>(got)), reply) ? 0 : kSmErrTransport;
+    // A reset only says that the endpoint left a request unread; an answer before it is
+    // still queued, and the next read returns it or the end.
+    if (errno != EAGAIN && errno != EINTR && errno != ECONNRESET) return kSmErrTransport;
+  }
+}
+
+// One attempt on `fd`: 0 with *reply, kHungUp or a kSmErr code.
+int exchange(Connection& c, const std::string& text, const Deadline& deadline, Reply* reply) {
+  const int error = sendPackets(c.fd.get(), text, deadline.remainingMs());
+  if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) return kHungUp;
+  if (error == ETIMEDOUT) return kSmErrTimeout;
+  if (error != 0) return kSmErrTransport;
+  return awaitAnswer(c, deadline, reply);
+}
 
 }  // namespace
 
 int sendLocal(const std::string& endpoint, const std::string& text, const Deadline& deadline,
               uint32_t* status) {
-  EndpointPaths paths;
-  if (!endpointPaths(endpoint, &paths, nullptr)) return kSmErrTransport;
-  SocketFile file;
-  if (!endpointOwned(paths.lockPath) || !socketFile(paths.socketPath, &file)) {
-    return kSmErrNoListener;
+  Connection& c = connections[endpoint];
+  const std::string home = platform::detail::configuredHome();
+  if (c.home != home || c.paths.socketPath.empty()) {
+    c.fd.reset();
+    c.home.clear();
+    if (!endpointPaths(endpoint, &c.paths, nullptr)) return kSmErrTransport;
+    c.home = home;
   }
-
-  LocalConnection* connection = localConnections.get(paths, file);
-  if (connection == nullptr) return kSmErrTransport;
-  const Frames request{std::string(), text};
-  zmq_setsockopt(connection->socket(), ZMQ_SNDTIMEO, &kLivenessCheckMs, sizeof kLivenessCheckMs);
-  int result = sendFrames(connection->socket(), request) ? 0 : kSmErrTimeout;
-  if (result == 0) {
-    result = awaitLocalReply(*connection, deadline, [&] { return sameEndpoint(paths, file); }, status);
+  const EndpointPaths& paths = c.paths;
+  for (;;) {
+    const bool kept = static_cast<bool>(c.fd);
+    if (!kept) {
+      c.receiveTimeoutMs = -1;
+      const int result = connectTo(paths.socketPath, deadline, &c.fd);
+      if (result != 0) {
+        c.fd.reset();
+        return result;
+      }
+    }
+    Reply reply;
+    const int result = exchange(c, text, deadline, &reply);
+    if (result == 0) {
+      if (reply.error != 0) return reply.error;
+      *status = reply.status;
+      return 0;
+    }
+    c.fd.reset();
+    if (result != kHungUp) return result;
+    if (kept) continue;
+    return endpointOwned(paths.lockPath) && socketFileExists(paths.socketPath) ? kSmErrTransport
+                                                                               : kSmErrNoListener;
   }
-  if (result == kSmErrTimeout || result == kSmErrNoListener || result == kSmErrTransport) {
-    localConnections.discard(paths.address);
-  }
-  return result;
 }
 
 // The owner writes its process id into the lock file it holds.

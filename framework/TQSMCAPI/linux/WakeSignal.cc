@@ -26,6 +26,5 @@ void WakeSignal::clear() {
   [[maybe_unused]] ssize_t got = ::read(fd_, &count, sizeof count);
 }
 
-zmq_pollitem_t WakeSignal::pollItem() const { return {nullptr, fd_, ZMQ_POLLIN, 0}; }
 
 }  // namespace kiv::bus

@@ -1,5 +1,5 @@
 // Pinning through the loader: the module handle taken with the pin flag is never released.
-#include "framework/TQSMCAPI/KeepLoaded.h"
+#include "framework/TQSMCAPI/win/KeepLoaded.h"
 
 #include <windows.h>
 

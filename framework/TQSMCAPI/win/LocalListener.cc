@@ -12,14 +12,22 @@
 // busy, another one is made, up to what one wait can cover; beyond that senders wait their
 // turn (WaitNamedPipe). Instances are never disconnected while an answer may be unread: on
 // close their handles are only closed, which leaves the answers already written readable.
+//
+// A sender silent for the idle time is disconnected. While every instance is taken, the
+// one silent longest makes room after a moment: senders waiting their turn cannot be seen,
+// and a flood of idle clients must not lock them out. Spare listening instances are closed
+// again, so that a flood leaves nothing behind.
 #include "framework/TQSMCAPI/LocalListener.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "TQSMCAPI.h"
+#include "framework/TQSMCAPI/ConnectionLimits.h"
+#include "framework/TQSMCAPI/RefusalLog.h"
 #include "framework/TQSMCAPI/win/PipeName.h"
 #include "framework/TQSMCAPI/win/PipeSecurity.h"
 #include "platform/home.h"
@@ -31,6 +39,7 @@ namespace kiv::bus {
 namespace {
 
 using platform::win::UniqueHandle;
+using Clock = std::chrono::steady_clock;
 
 // One wait covers the wake event and one event per instance.
 constexpr size_t kMaxInstances = MAXIMUM_WAIT_OBJECTS - 1;
@@ -39,6 +48,8 @@ constexpr DWORD kBufferBytes = 64 * 1024;
 constexpr DWORD kAnswerWriteMs = 5000;
 // A request over the size limit is read away in pieces of this size, then refused.
 constexpr size_t kDiscardChunk = 64 * 1024;
+// While every instance is taken, a sender silent this long makes room for the next.
+constexpr auto kMakeRoomAfter = std::chrono::seconds(1);
 
 struct Instance {
   enum class Phase { kListening, kLength, kText, kDead };
@@ -51,7 +62,21 @@ struct Instance {
   uint32_t announced = 0;  // the request's length
   size_t got = 0;          // bytes of the current part read so far
   std::string text;        // the request, or scratch space while a too large one is read away
+  Clock::time_point heard;  // when the sender connected or its last bytes came
 };
+
+bool serving(const Instance& in) {
+  return in.phase == Instance::Phase::kLength || in.phase == Instance::Phase::kText;
+}
+
+// Ends the operation in flight, if any, so that the instance can be reused or closed.
+void settle(Instance& in) {
+  if (!in.pending) return;
+  CancelIo(in.pipe.get());
+  DWORD bytes = 0;
+  GetOverlappedResult(in.pipe.get(), &in.overlapped, &bytes, TRUE);
+  in.pending = false;
+}
 
 bool oversized(const Instance& in) { return in.announced > kSmMaxMessage; }
 
@@ -139,6 +164,11 @@ bool received(Instance& in, DWORD bytes) {
   return in.got == in.announced;
 }
 
+int clientPid(const Instance& in) {
+  ULONG pid = 0;
+  return GetNamedPipeClientProcessId(in.pipe.get(), &pid) ? static_cast<int>(pid) : 0;
+}
+
 // Takes the endpoint's lock file: 0, kSmErrEndpointInUse or kSmErrTransport.
 int lockName(const std::string& name, UniqueHandle* lock) {
   std::string error;
@@ -167,10 +197,68 @@ struct LocalListener::State {
   std::unique_ptr<win::PipeSecurity> security;
   UniqueHandle wake;
   std::vector<std::unique_ptr<Instance>> instances;
+  ConnectionLimits limits;
+  size_t maxInstances = kMaxInstances;
+  RefusalLog refusals{""};
 
   void advance(Instance& in, const Handle& handle);
   void connected(Instance& in);
+  bool full() const;
+  Clock::time_point silenceLimit(const Instance& in, bool whenFull) const;
+  Clock::time_point nextDeadline() const;
+  void sweep(const Handle& handle);
 };
+
+bool LocalListener::State::full() const {
+  if (instances.size() < maxInstances) return false;
+  for (const auto& in : instances) {
+    if (in->phase == Instance::Phase::kListening) return false;
+  }
+  return true;
+}
+
+Clock::time_point LocalListener::State::silenceLimit(const Instance& in, bool whenFull) const {
+  return in.heard + (whenFull ? std::chrono::duration_cast<Clock::duration>(kMakeRoomAfter)
+                              : std::chrono::duration_cast<Clock::duration>(limits.localIdle));
+}
+
+Clock::time_point LocalListener::State::nextDeadline() const {
+  Clock::time_point next = refusals.due();
+  const bool isFull = full();
+  for (const auto& in : instances) {
+    if (serving(*in)) next = std::min(next, silenceLimit(*in, isFull));
+  }
+  return next;
+}
+
+// Disconnects silent senders (one at a time while every instance is taken) and closes
+// listening instances beyond the one that is needed.
+void LocalListener::State::sweep(const Handle& handle) {
+  const Clock::time_point now = Clock::now();
+  bool isFull = full();
+  for (size_t i = 0; i < instances.size(); ++i) {
+    Instance& in = *instances[i];
+    if (!serving(in) || silenceLimit(in, isFull) > now) continue;
+    if (isFull) refusals.note("pipe clients", "to make room beyond the cap", now);
+    isFull = false;
+    settle(in);
+    hangUp(in);
+    advance(in, handle);
+  }
+  bool oneListens = false;
+  for (size_t i = 0; i < instances.size();) {
+    Instance& in = *instances[i];
+    const bool listens = in.phase == Instance::Phase::kListening && in.pending;
+    if (listens && oneListens) {
+      settle(in);
+      instances.erase(instances.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    oneListens = oneListens || listens;
+    ++i;
+  }
+  refusals.flush(now);
+}
 
 // Runs the instance until it waits for an operation that has not completed yet, or until it
 // has answered one request (so that one busy sender cannot hold up the others).
@@ -186,10 +274,11 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
         continue;
       }
       in.pending = false;
+      in.heard = Clock::now();
       if (in.phase == Instance::Phase::kListening) {
         connected(in);
       } else if (received(in, bytes)) {
-        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text);
+        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, clientPid(in));
         in.phase = Instance::Phase::kLength;
         in.got = 0;
         in.text.clear();
@@ -206,6 +295,7 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
       if (ConnectNamedPipe(in.pipe.get(), rearm(in)) || GetLastError() == ERROR_IO_PENDING) {
         in.pending = true;
       } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+        in.heard = Clock::now();
         connected(in);  // the sender came before we listened
       } else if (GetLastError() == ERROR_NO_DATA) {
         hangUp(in);  // ... and has gone already
@@ -229,7 +319,7 @@ void LocalListener::State::connected(Instance& in) {
   for (const auto& other : instances) {
     if (other->phase == Instance::Phase::kListening) return;
   }
-  if (instances.size() >= kMaxInstances) return;
+  if (instances.size() >= maxInstances) return;
   std::unique_ptr<Instance> more = createInstance(pipeName, *security, false);
   if (more == nullptr) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: no further pipe instance (error %u)",
@@ -246,6 +336,9 @@ LocalListener::~LocalListener() = default;
 int LocalListener::open(const std::string& name) {
   State& s = *state_;
   s.name = name;
+  s.limits = configuredLimits();
+  s.maxInstances = std::max<size_t>(1, std::min(kMaxInstances, s.limits.localMax));
+  s.refusals = RefusalLog("endpoint " + name);
   const int locked = lockName(name, &s.lock);
   if (locked != 0) return locked;
   s.pipeName = win::pipeName(name);
@@ -276,8 +369,14 @@ bool LocalListener::wait() {
   for (const auto& in : s.instances) {
     if (in->pending) handles.push_back(in->event.get());
   }
+  const Clock::time_point next = s.nextDeadline();
+  DWORD timeout = INFINITE;
+  if (next != Clock::time_point::max()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+    timeout = left > 0 ? static_cast<DWORD>(left) : 0;
+  }
   if (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                             INFINITE) == WAIT_FAILED) {
+                             timeout) == WAIT_FAILED) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed (error %u)", s.name.c_str(),
                             static_cast<unsigned>(GetLastError()));
     return false;
@@ -291,19 +390,14 @@ void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
   // Instances made meanwhile join the round: they start listening at once.
   for (size_t i = 0; i < s.instances.size(); ++i) s.advance(*s.instances[i], handle);
+  s.sweep(handle);
 }
 
 // A request that has not been read in full gets no answer: its sender sees the pipe break
 // with nothing to read and learns that nobody took it, which is what `leftover` says.
 void LocalListener::close(const Reply& /*leftover*/) {
   State& s = *state_;
-  for (auto& in : s.instances) {
-    if (!in->pending) continue;
-    CancelIo(in->pipe.get());
-    DWORD bytes = 0;
-    GetOverlappedResult(in->pipe.get(), &in->overlapped, &bytes, TRUE);
-    in->pending = false;
-  }
+  for (auto& in : s.instances) settle(*in);
   s.instances.clear();
   s.lock.reset();
 }

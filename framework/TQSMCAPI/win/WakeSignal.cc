@@ -58,6 +58,5 @@ void WakeSignal::clear() {
   }
 }
 
-zmq_pollitem_t WakeSignal::pollItem() const { return {nullptr, fd_, ZMQ_POLLIN, 0}; }
 
 }  // namespace kiv::bus

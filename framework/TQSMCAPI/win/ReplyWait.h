@@ -1,5 +1,5 @@
-// Taking the one answer to a request sent on a ZeroMQ DEALER socket, and waiting for it from
-// a TCP listener of another machine.
+// Waiting for the one answer to a request sent on a ZeroMQ DEALER socket to the TCP listener
+// of another machine.
 #pragma once
 
 #include <zmq.h>
@@ -10,13 +10,10 @@
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/LocalSend.h"
 #include "framework/TQSMCAPI/Wire.h"
-#include "framework/TQSMCAPI/Zmq.h"
+#include "framework/TQSMCAPI/win/Zmq.h"
 
 namespace kiv::bus {
 
-// While waiting for an answer the endpoint's owner is looked for this often, so that an
-// endpoint that closes meanwhile ends the wait early.
-constexpr int kLivenessCheckMs = 200;
 // takeReply's answer when nothing has arrived.
 constexpr int kNoReplyYet = -1;
 

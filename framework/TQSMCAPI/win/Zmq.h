@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "framework/TQSMCAPI/Wire.h"
+
 namespace kiv::bus {
 
-using Frames = std::vector<std::string>;
 
 // The process's one ZeroMQ context, shared by endpoints, the TCP listener and senders. It is
 // never terminated: sockets that threads keep may outlive any order of static destruction.

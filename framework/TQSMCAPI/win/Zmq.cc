@@ -1,11 +1,11 @@
 // ZeroMQ wrappers.
-#include "framework/TQSMCAPI/Zmq.h"
+#include "framework/TQSMCAPI/win/Zmq.h"
 
 #include <zmq.h>
 
 #include <cerrno>
 
-#include "framework/TQSMCAPI/KeepLoaded.h"
+#include "framework/TQSMCAPI/win/KeepLoaded.h"
 
 namespace kiv::bus {
 

@@ -1,0 +1,141 @@
+// Floods of idle connections against a running `kiv host` held to 1,024 descriptors: the
+// host lives, a `kiv send` during the flood is taken, the turned-away connections are
+// traced, and the host's descriptors come back once the flood lets go.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ITQConfig.h"
+#include "tests/host/HostFixture.h"
+#include "tqUtilities.h"
+
+namespace {
+
+int descriptorsOf(int pid) {
+  DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+  ::closedir(dir);
+  return count;
+}
+
+// Idle connections, closed when the test ends.
+class Flood {
+ public:
+  ~Flood() { release(); }
+  void release() {
+    for (int fd : fds_) ::close(fd);
+    fds_.clear();
+  }
+  size_t size() const { return fds_.size(); }
+
+  // `count` TCP connections to the listener at "tcp://127.0.0.1:PORT".
+  void tcp(const std::string& address, int count) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      ASSERT_GE(fd, 0) << std::strerror(errno);
+      fds_.push_back(fd);
+      ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << i << ": " << std::strerror(errno);
+    }
+  }
+
+  // `count` connections to the local endpoint `name`.
+  void local(const std::string& name, int count) {
+    sockaddr_un to{};
+    to.sun_family = AF_UNIX;
+    std::snprintf(to.sun_path, sizeof to.sun_path, "%s/run/bus/%s", kivtest::home().c_str(), name.c_str());
+    for (int i = 0; i < count; ++i) {
+      const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+      ASSERT_GE(fd, 0) << std::strerror(errno);
+      fds_.push_back(fd);
+      // A full backlog makes connect wait until the host has taken (or turned away) more.
+      ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << i << ": " << std::strerror(errno);
+    }
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+class BusFlood : public hosttest::HostTest {
+ protected:
+  void SetUp() override {
+    // The floods need more descriptors than a test process starts with.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    ASSERT_GE(limit.rlim_max, 9000u) << "the flood needs 9,000 descriptors";
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    ITQConfig* config = nullptr;
+    TQUtilities_GetConfigEx(&config, -1);
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
+    config->Release();
+
+    // As on a machine that gives a service no more than 1,024 descriptors.
+    host_ = std::make_unique<kivtest::ChildProcess>(
+        std::vector<std::string>{"/usr/bin/prlimit", "--nofile=1024:1024", hosttest::kiv(), "host"}, out(), err());
+    ASSERT_TRUE(host_->started());
+    ASSERT_TRUE(kivtest::waitFor([&] { return kivtest::readFile(err()).find("running") != std::string::npos; }))
+        << kivtest::readFile(err());
+    baseline_ = descriptorsOf(host_->pid());
+    ASSERT_GT(baseline_, 0);
+  }
+
+  void TearDown() override {
+    // A child that never started has no process to stop (and no pid to signal).
+    if (host_ && host_->started()) {
+      EXPECT_EQ(stopHost(), 0) << kivtest::readFile(err());
+    }
+  }
+
+  bool hostAlive() const { return ::kill(host_->pid(), 0) == 0 && descriptorsOf(host_->pid()) > 0; }
+
+  void expectSendTakenAndDescriptorsBack(Flood& flood) {
+    std::string output;
+    EXPECT_EQ(hosttest::runKiv({"send", "undocked", "--type", "palm", "--timeout", "20000"}, &output), 0) << output;
+    EXPECT_EQ(hosttest::runKiv({"send", "host-event", "16", "7"}, &output), 0) << output;
+    EXPECT_TRUE(hostAlive());
+    EXPECT_LT(descriptorsOf(host_->pid()), 1024);
+    EXPECT_TRUE(kivtest::waitFor([] { return kivtest::traced("turned away"); }));
+    flood.release();
+    EXPECT_TRUE(kivtest::waitFor([&] { return descriptorsOf(host_->pid()) <= baseline_; }))
+        << descriptorsOf(host_->pid()) << " descriptors, " << baseline_ << " before the flood";
+  }
+
+  int baseline_ = 0;
+};
+
+}  // namespace
+
+TEST_F(BusFlood, IdleTcpConnectionsFromOneAddress) {
+  const std::string address = kivtest::tracedListenerAddress();
+  ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+  Flood flood;
+  flood.tcp(address, 5000);
+  expectSendTakenAndDescriptorsBack(flood);
+  EXPECT_TRUE(kivtest::traced("from 127.0.0.1 ("));
+}
+
+TEST_F(BusFlood, IdleLocalConnections) {
+  Flood flood;
+  flood.local("tqNotify", 3000);
+  expectSendTakenAndDescriptorsBack(flood);
+  EXPECT_TRUE(kivtest::traced("endpoint tqNotify: turned away"));
+}
