@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kiv-host.service as the package installs it, under a real systemd with its whole sandbox
 # and system-call filter: it starts (readiness through sd_notify), survives a restart with
-# the TCP listener configured (ZeroMQ's I/O thread sets its scheduling), takes a message
+# the TCP listener configured, takes a message
 # from `kiv send`, reports an address added in the container, writes each event to the
 # journal exactly once with its KIV_* fields, and stops in order.
 # Usage: service_test.sh ROOT DEB

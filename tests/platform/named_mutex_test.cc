@@ -130,6 +130,7 @@ class Holder {
     return read(output_, text, sizeof text - 1) > 0 && std::string(text) == "locked\n";
   }
   void killAndReap() {
+    if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;

@@ -66,11 +66,17 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::started() const { return state_->pid > 0; }
 int ChildProcess::pid() const { return state_->pid; }
-void ChildProcess::requestStop() { kill(state_->pid, SIGTERM); }
-void ChildProcess::signal(int number) { kill(state_->pid, number); }
+void ChildProcess::requestStop() { signal(SIGTERM); }
+
+// Only a child that started and is not yet reaped: kill(-1) would signal every process the
+// suite may signal (all of them, as root), and a reaped child's number may be another's.
+void ChildProcess::signal(int number) {
+  if (started() && !state_->exited) kill(state_->pid, number);
+}
 
 bool ChildProcess::stop() {
-  kill(state_->pid, SIGSTOP);
+  if (!started()) return false;
+  signal(SIGSTOP);
   int status = 0;
   return waitpid(state_->pid, &status, WUNTRACED) == state_->pid && WIFSTOPPED(status);
 }
