@@ -11,5 +11,6 @@ void addSendCommand(CLI::App& app, int& exitCode);
 void addUnitsCommand(CLI::App& app, int& exitCode);
 void addConfigCommand(CLI::App& app, int& exitCode);
 void addRegistryCommand(CLI::App& app, int& exitCode);
+void addScriptCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kiv::tool

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   kiv::tool::addUnitsCommand(app, exitCode);
   kiv::tool::addConfigCommand(app, exitCode);
   kiv::tool::addRegistryCommand(app, exitCode);
+  kiv::tool::addScriptCommand(app, exitCode);
 
   std::vector<std::string> arguments = kiv::tool::prepareProcess(argc, argv);
   std::vector<char*> pointers;
