@@ -143,6 +143,7 @@ TEST_F(ChangeScriptTest, AScriptPastItsTimeLimitIsEndedWithItsChildrenAndHandlin
 
   change("10.200.0.1/32");
   EXPECT_EQ(kivtest::countTrace("ipchangescript still ran after 1 s; its process group was ended: " + script), 1);
+  EXPECT_EQ(kivtest::countTrace(") ended: signal 15 after "), 1);
   const std::string pid = kivtest::readFile(childPid);
   ASSERT_FALSE(pid.empty());
   EXPECT_TRUE(kivtest::waitFor([&] { return !running(std::stoi(pid)); })) << "the script's child survived";

@@ -14,30 +14,31 @@ void ScriptOutput::take(OutputStream stream, std::string_view bytes) {
   std::string& pending = pending_[static_cast<std::size_t>(stream)];
   for (const char c : bytes) {
     if (c == '\n') {
-      line(stream, pending);
+      line(stream, pending, 1);
       continue;
     }
     pending += c;
-    if (pending.size() >= maxLine_) line(stream, pending);
+    if (pending.size() >= maxLine_) line(stream, pending, 0);
   }
 }
 
 void ScriptOutput::finish() {
   for (const OutputStream stream : {OutputStream::kStandardOutput, OutputStream::kStandardError}) {
     std::string& pending = pending_[static_cast<std::size_t>(stream)];
-    if (!pending.empty()) line(stream, pending);
+    if (!pending.empty()) line(stream, pending, 0);
   }
 }
 
 // Passes `text` on and empties it, or counts it as dropped once the budget is spent: a
 // line that does not fit whole is dropped whole, and every line after it too, so what the
 // trace shows is a beginning of the output with nothing cut out of its middle.
-void ScriptOutput::line(OutputStream stream, std::string& text) {
+void ScriptOutput::line(OutputStream stream, std::string& text, std::size_t lineEnd) {
+  const std::size_t written = text.size() + lineEnd;
   // A line written for Windows ends in "\r\n".
   if (!text.empty() && text.back() == '\r') text.pop_back();
   const std::size_t cost = text.size() + lineOverhead_;
   if (dropped_ > 0 || cost > left_) {
-    dropped_ += text.size() + 1;
+    dropped_ += written;
     text.clear();
     return;
   }

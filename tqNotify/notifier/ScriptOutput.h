@@ -30,7 +30,9 @@ class ScriptOutput {
   uint64_t dropped() const { return dropped_; }
 
  private:
-  void line(kiv::platform::OutputStream stream, std::string& text);
+  // `lineEnd` is the length of the line end that came with `text` (none for a piece of a
+  // long line or an unfinished last one).
+  void line(kiv::platform::OutputStream stream, std::string& text, std::size_t lineEnd);
 
   std::size_t left_;
   std::size_t lineOverhead_;
