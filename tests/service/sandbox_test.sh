@@ -6,7 +6,8 @@
 # the host takes a logon message, writes the units with their home directories, and on an
 # address change runs the "ipchangescript", which sees its event and addresses and finds
 # the system read-only; each event also reaches a stand-in for the journal's socket with
-# its KIV_* fields, as under systemd. Needs root (exit 77: skipped).
+# its KIV_* fields, as under systemd, and so does each line the script writes, with
+# KIV_SCRIPT_PID. Needs root (exit 77: skipped).
 # Usage: sandbox_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -52,6 +53,9 @@ echo "event=\$KIV_EVENT addresses=\$KIV_ADDRESSES" >> \$out
 touch /etc/kiv-sandbox-probe 2>/dev/null && echo "etc=writable" >> \$out || echo "etc=read-only" >> \$out
 echo private > /tmp/probe && echo "tmp=writable" >> \$out
 echo "home=\$(ls -A /home | wc -l)" >> \$out
+echo "said on stdout"
+echo "said on stderr" >&2
+exit 3
 SCRIPT
 chmod 0755 "$scripts/on-change"
 KIV_HOME=$state "$kiv" config set dlox/common/kiv/general ipchangescript "$scripts/on-change" \
@@ -111,6 +115,13 @@ wait_for 'grep -q "^KIV_CODE=5$" "$work/journal/entries"' || fail "no KIV_CODE=5
 grep -q '^KIV_S2=.|CORP|alice$' "$work/journal/entries" || fail "the logon entry lacks KIV_S2"
 grep -q '^MESSAGE=5 "" "" ""$' "$work/journal/entries" || fail "the journal message differs from the output line"
 grep -q '^5 "" "" ""$' "$work/host.out" || fail "standard output changed"
+# The script's lines and its end, each with the script's pid.
+wait_for 'grep -q "^MESSAGE=ipchangescript (pid [0-9]*) end: ended: exit 3 after" "$work/journal/entries"' \
+  || fail "no journal entry for the script's end"
+for said in "stdout: said on stdout" "stderr: said on stderr"; do
+  entry=$(awk -v RS= -v said="$said" 'index($0, said)' "$work/journal/entries")
+  grep -q '^KIV_SCRIPT_PID=[0-9][0-9]*$' <<<"$entry" || fail "no KIV_SCRIPT_PID beside \"$said\": $entry"
+done
 
 kill -TERM "$host_pid"
 wait "$bwrap_pid"
