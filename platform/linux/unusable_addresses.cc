@@ -77,7 +77,8 @@ std::optional<std::multiset<std::string>> systemUnusableAddresses() {
     while ((got = ::recv(socket.fd, buffer.data(), buffer.size(), 0)) < 0 && errno == EINTR) {
     }
     if (got <= 0) return std::nullopt;
-    int left = static_cast<int>(got);
+    // Unsigned, as the messages' own lengths are that the macros compare it with.
+    auto left = static_cast<unsigned>(got);
     for (auto* header = reinterpret_cast<const nlmsghdr*>(buffer.data()); NLMSG_OK(header, left);
          header = NLMSG_NEXT(header, left)) {
       if (header->nlmsg_type == NLMSG_DONE) return unusable;
