@@ -78,8 +78,8 @@ void addScriptCommand(CLI::App& app, int& exitCode) {
   CLI::App* script = app.add_subcommand("script", "Run or check the address-change script (\"ipchangescript\")");
   script->require_subcommand(1);
   script->footer(
-      "Exit codes: run exits with the script's own exit code (128+N when signal N ended it); both exit "
-      "124 when it ran past \"ipchangescripttimeout\" and was ended, 125 when it is refused, 126 when it "
+      "Exit codes: run exits with the script's own exit code (128+N when signal N ended it), or 124 when it "
+      "ran past \"ipchangescripttimeout\" and was ended; both exit 125 when it is refused, 126 when it "
       "cannot be started, 127 when none is configured.");
   script->add_subcommand("run",
                          "Run the script once now as the host would after an address change, with "
