@@ -47,18 +47,19 @@ std::wstring programOf(const std::wstring& commandLine) {
   return found;
 }
 
-// Who else may change `path`; empty when nobody may, or when its list cannot be read (the
-// start then fails, or the system guards the object in a way this rule does not see).
-std::string writerOf(const std::wstring& path, bool folder) {
+// Why `path` may not be trusted: who else may change it, or that its list cannot be read
+// (it exists: the program was found there); empty when nobody else may change it.
+std::string refusalOf(const std::wstring& path, bool folder) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const std::string shown = (folder ? "folder " : "") + kiv::utf::narrow(path);
   if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                             nullptr, &descriptor) != ERROR_SUCCESS) {
-    return {};
+    return shown + " cannot be examined";
   }
-  std::string writer = nonAdministratorWriter(dacl, folder);
+  const std::string writer = nonAdministratorWriter(dacl, folder);
   LocalFree(descriptor);
-  return writer;
+  return writer.empty() ? std::string() : shown + " may be changed by " + writer;
 }
 
 }  // namespace
@@ -83,13 +84,9 @@ std::string programAccessRefusal(const std::wstring& commandLine) {
   const std::wstring program = programOf(commandLine);
   if (program.empty()) return {};
   std::filesystem::path path(program);
-  if (auto who = writerOf(path.wstring(), false); !who.empty()) {
-    return kiv::utf::narrow(path.wstring()) + " may be changed by " + who;
-  }
+  if (auto why = refusalOf(path.wstring(), false); !why.empty()) return why;
   for (path = path.parent_path(); !path.empty(); path = path.parent_path()) {
-    if (auto who = writerOf(path.wstring(), true); !who.empty()) {
-      return "folder " + kiv::utf::narrow(path.wstring()) + " may be changed by " + who;
-    }
+    if (auto why = refusalOf(path.wstring(), true); !why.empty()) return why;
     if (path == path.root_path()) break;
   }
   return {};
