@@ -40,6 +40,29 @@ std::optional<std::vector<std::string>> queryAdapterAddresses() {
   return systemAdapterAddresses();
 }
 
+std::optional<std::vector<std::string>> queryUsableAddresses() {
+  {
+    std::lock_guard guard(overrides().lock);
+    if (auto answer = overridden(overrides().adapterAddresses)) return *answer;
+  }
+  auto addresses = systemAdapterAddresses();
+  if (!addresses) return addresses;
+  // Asked after the list: an address that was tentative when listed and usable by now
+  // counts as usable, which it is; one added after the list is not in it. Either way the
+  // kernel announces the end of detection, so the next look sees the address as it is.
+  auto unusable = systemUnusableAddresses();
+  if (!unusable) return addresses;
+  // Another adapter may hold the same address and use it (the peer whose copy made
+  // detection fail here): only as many copies go as are unusable.
+  std::erase_if(*addresses, [&](const std::string& text) {
+    const auto found = unusable->find(text);
+    if (found == unusable->end()) return false;
+    unusable->erase(found);
+    return true;
+  });
+  return addresses;
+}
+
 std::optional<std::vector<std::string>> queryIPv4AdapterAddresses() {
   std::size_t initialSize;
   {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,5 +13,9 @@ namespace kiv::platform {
 std::optional<std::vector<std::string>> systemAdapterAddresses();
 // As queryIPv4AdapterAddresses, starting with a buffer of `initialSize` bytes.
 std::optional<std::vector<std::string>> systemIPv4AdapterAddresses(std::size_t initialSize);
+// The texts, as the adapter query writes them, of the IPv6 addresses whose duplicate-address
+// detection still runs or has failed, once for each adapter that holds one. Nothing when
+// the system cannot say.
+std::optional<std::multiset<std::string>> systemUnusableAddresses();
 
 }  // namespace kiv::platform

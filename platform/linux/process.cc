@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/linux/output_pipes.h"
 #include "platform/utf8.h"
 
 extern char** environ;
@@ -30,17 +31,16 @@ namespace {
 
 int pidfdOpen(int pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
-// Collects the child's exit status if it has ended and gives its exit code (-1 when it was
-// not reaped here or ended by a signal); waiting by pidfd can never reap a different
-// process that reused the pid.
-int reapIfEnded(int pidfd) {
-  siginfo_t info{};
+// Collects the child's exit status if it has ended; false when it was not reaped here.
+// Waiting by pidfd can never reap a different process that reused the pid.
+bool reapIfEnded(int pidfd, siginfo_t* info) {
+  *info = siginfo_t{};
   int result;
-  while ((result = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+  while ((result = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), info,
                           WEXITED | WNOHANG)) < 0 &&
          errno == EINTR) {
   }
-  return result == 0 && info.si_pid != 0 && info.si_code == CLD_EXITED ? info.si_status : -1;
+  return result == 0 && info->si_pid != 0;
 }
 
 // A child still running when its Process goes away is reaped by a thread of its own once
@@ -60,17 +60,19 @@ bool stillRunning(int pidfd) {
   return poll(&polled, 1, 0) == 0;
 }
 
-// Spawn settings: standard streams on /dev/null, own process group, default signal
-// dispositions and an empty mask whatever the calling thread had.
+// Spawn settings: standard streams on /dev/null (output and error on `pipes` when given),
+// own process group, default signal dispositions and an empty mask whatever the calling
+// thread had.
 class SpawnSetup {
  public:
-  SpawnSetup() {
+  explicit SpawnSetup(const OutputPipes* pipes) {
     ok_ = posix_spawn_file_actions_init(&actions_) == 0 && posix_spawnattr_init(&attr_) == 0;
     if (!ok_) return;
-    for (int fd = 0; fd <= 2; ++fd) {
+    for (int fd = 0; fd <= (pipes != nullptr ? 0 : 2); ++fd) {
       ok_ = ok_ && posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null",
                                                     fd == 0 ? O_RDONLY : O_WRONLY, 0) == 0;
     }
+    ok_ = ok_ && (pipes == nullptr || pipes->addTo(&actions_));
     sigset_t none;
     sigset_t all;
     sigemptyset(&none);
@@ -141,7 +143,20 @@ std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
 
 std::unique_ptr<Process> Process::startHidden(const std::string& program, const std::vector<std::string>& arguments,
                                               const std::vector<std::string>& environment) {
-  SpawnSetup setup;
+  return spawn(program, arguments, environment, nullptr);
+}
+
+std::unique_ptr<Process> Process::startReading(const std::string& program, const std::vector<std::string>& arguments,
+                                               const std::vector<std::string>& environment) {
+  auto pipes = OutputPipes::open();
+  if (!pipes) return nullptr;
+  return spawn(program, arguments, environment, std::move(pipes));
+}
+
+std::unique_ptr<Process> Process::spawn(const std::string& program, const std::vector<std::string>& arguments,
+                                        const std::vector<std::string>& environment,
+                                        std::unique_ptr<OutputPipes> pipes) {
+  SpawnSetup setup(pipes.get());
   if (!setup.ok()) {
     errno = ENOMEM;
     return nullptr;
@@ -155,14 +170,15 @@ std::unique_ptr<Process> Process::startHidden(const std::string& program, const 
     errno = error;
     return nullptr;
   }
+  if (pipes) pipes->closeChildEnds();
   // The child stays a zombie until reaped, so its pidfd can be opened even if it already ended.
   const int pidfd = pidfdOpen(pid);
-  if (pidfd >= 0) return std::unique_ptr<Process>(new Process(pid, pidfd, true));
+  if (pidfd >= 0) return std::unique_ptr<Process>(new Process(pid, pidfd, true, std::move(pipes)));
   // Someone else reaped it already (SIGCHLD ignored): it has ended, so hand out a handle
   // that is signalled for good.
   const int ended = eventfd(1, EFD_CLOEXEC | EFD_NONBLOCK);
   if (ended < 0) return nullptr;
-  return std::unique_ptr<Process>(new Process(pid, ended, false));
+  return std::unique_ptr<Process>(new Process(pid, ended, false, std::move(pipes)));
 }
 
 std::unique_ptr<Process> Process::open(int pid) {
@@ -175,22 +191,42 @@ std::unique_ptr<Process> Process::open(int pid) {
   return std::unique_ptr<Process>(new Process(pid, pidfd, false));
 }
 
+Process::Process(int pid, int pidfd, bool child, std::unique_ptr<OutputPipes> pipes)
+    : pid_(pid), pidfd_(pidfd), child_(child), pipes_(std::move(pipes)) {}
+
 Process::~Process() {
   if (pidfd_ < 0) return;
   if (child_ && stillRunning(pidfd_)) {
     reapLater(pidfd_);
     return;
   }
-  if (child_) reapIfEnded(pidfd_);
+  if (child_) {
+    siginfo_t info;
+    reapIfEnded(pidfd_, &info);
+  }
   close(pidfd_);
+}
+
+void Process::noteEnd() {
+  siginfo_t info;
+  if (!child_ || !reapIfEnded(pidfd_, &info)) return;
+  if (info.si_code == CLD_EXITED) {
+    exitCode_ = info.si_status;
+  } else {
+    exitSignal_ = info.si_status;
+  }
 }
 
 uint32_t Process::wait(uint32_t timeoutMs) {
   const uint32_t result = waitOne(handle(), timeoutMs);
-  if (result == kWaitObject0 && child_) {
-    const int code = reapIfEnded(pidfd_);
-    if (code >= 0) exitCode_ = code;
-  }
+  if (result == kWaitObject0) noteEnd();
+  return result;
+}
+
+uint32_t Process::waitReading(uint32_t timeoutMs, const OutputReceiver& receiver) {
+  if (!pipes_) return wait(timeoutMs);
+  const uint32_t result = pipes_->readUntilEnd(pidfd_, timeoutMs, receiver);
+  if (result == kWaitObject0) noteEnd();
   return result;
 }
 

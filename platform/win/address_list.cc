@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <set>
 
 namespace kiv::platform {
 namespace {
@@ -76,6 +78,26 @@ std::vector<std::string> unicastTexts(IP_ADAPTER_ADDRESSES* adapters) {
   return texts;
 }
 
+// The adapter records of one GetAdaptersAddresses query: one call to learn the size and
+// one to fill a buffer of exactly that size.
+std::optional<RecordBuffer> adapterRecords() {
+  const win::UniqueLibrary library = loadIpHelper();
+  const auto query =
+      win::procAddress<GetAdaptersAddressesFunction>(library.get(), "GetAdaptersAddresses");
+  if (query == nullptr) return std::nullopt;
+  ULONG size = 0;
+  if (query(AF_UNSPEC, kAddressFlags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW ||
+      size == 0) {
+    return std::nullopt;
+  }
+  RecordBuffer buffer(size);
+  if (query(AF_UNSPEC, kAddressFlags, nullptr, buffer.as<IP_ADAPTER_ADDRESSES>(), &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return buffer;
+}
+
 std::vector<std::string> ipv4Texts(IP_ADAPTER_INFO* adapters) {
   std::vector<std::string> texts;
   for (auto* adapter = adapters; adapter != nullptr; adapter = adapter->Next) {
@@ -89,22 +111,26 @@ std::vector<std::string> ipv4Texts(IP_ADAPTER_INFO* adapters) {
 }  // namespace
 
 std::optional<std::vector<std::string>> systemAdapterAddresses() {
-  const win::UniqueLibrary library = loadIpHelper();
-  const auto query =
-      win::procAddress<GetAdaptersAddressesFunction>(library.get(), "GetAdaptersAddresses");
-  if (query == nullptr) return std::nullopt;
-  // One call to learn the size and one to fill a buffer of exactly that size.
-  ULONG size = 0;
-  if (query(AF_UNSPEC, kAddressFlags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW ||
-      size == 0) {
-    return std::nullopt;
+  auto buffer = adapterRecords();
+  if (!buffer) return std::nullopt;
+  return unicastTexts(buffer->as<IP_ADAPTER_ADDRESSES>());
+}
+
+std::optional<std::multiset<std::string>> systemUnusableAddresses() {
+  auto buffer = adapterRecords();
+  if (!buffer) return std::nullopt;
+  std::multiset<std::string> unusable;
+  for (auto* adapter = buffer->as<IP_ADAPTER_ADDRESSES>(); adapter != nullptr; adapter = adapter->Next) {
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+      const SOCKET_ADDRESS& address = unicast->Address;
+      if (address.lpSockaddr == nullptr || address.lpSockaddr->sa_family != AF_INET6) continue;
+      // Preferred and deprecated addresses work; tentative, duplicate and invalid ones do not.
+      if (unicast->DadState != IpDadStatePreferred && unicast->DadState != IpDadStateDeprecated) {
+        unusable.insert(numericText(address));
+      }
+    }
   }
-  RecordBuffer buffer(size);
-  if (query(AF_UNSPEC, kAddressFlags, nullptr, buffer.as<IP_ADAPTER_ADDRESSES>(), &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return unicastTexts(buffer.as<IP_ADAPTER_ADDRESSES>());
+  return unusable;
 }
 
 std::optional<std::vector<std::string>> systemIPv4AdapterAddresses(std::size_t initialSize) {

@@ -142,5 +142,32 @@ TEST(ProcessList, ZombieCountsAsEndedButNotAProcessWithALiveThread) {
   EXPECT_EQ(lone->wait(kInfinite), kWaitObject0);
 }
 
+// Output is read as it comes, each stream on its own; once the process has ended, a child
+// it left behind with the pipes still open does not hold the wait.
+TEST(Process, BothStreamsAreReadAndAChildKeepingThemOpenHoldsNothing) {
+  auto process = Process::startReading("/bin/sh", {"sh", "-c", "echo out; echo err >&2; sleep 600 & echo $!; exit 7"}, {});
+  ASSERT_TRUE(process);
+  std::string out, err;
+  const OutputReceiver receiver = [&](OutputStream stream, std::string_view bytes) {
+    (stream == OutputStream::kStandardOutput ? out : err).append(bytes);
+  };
+  EXPECT_EQ(process->waitReading(60000, receiver), kWaitObject0);
+  const std::string child = out.substr(out.find('\n') + 1);
+  ASSERT_FALSE(child.empty()) << out;
+  kill(std::stoi(child), SIGKILL);
+  EXPECT_EQ(out.substr(0, 4), "out\n");
+  EXPECT_EQ(err, "err\n");
+  EXPECT_EQ(process->exitCode(), 7);
+  EXPECT_EQ(process->exitSignal(), 0);
+}
+
+TEST(Process, ASignalThatEndsItIsTold) {
+  auto process = Process::startReading("/bin/sh", {"sh", "-c", "kill -TERM $$"}, {});
+  ASSERT_TRUE(process);
+  EXPECT_EQ(process->waitReading(kInfinite, nullptr), kWaitObject0);
+  EXPECT_EQ(process->exitSignal(), SIGTERM);
+  EXPECT_EQ(process->exitCode(), -1);
+}
+
 }  // namespace
 }  // namespace kiv::platform

@@ -8,7 +8,8 @@
 # the system read-only; each event also reaches a stand-in for the journal's socket with
 # its KIV_* fields, as under systemd, where standard output is the journal's stream too
 # (JOURNAL_STREAM names it): each event is in the journal once, and not on standard
-# output. Needs root (exit 77: skipped).
+# output; so does each line the script writes, with KIV_SCRIPT_PID. Needs root (exit 77:
+# skipped).
 # Usage: sandbox_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -54,6 +55,9 @@ echo "event=\$KIV_EVENT addresses=\$KIV_ADDRESSES" >> \$out
 touch /etc/kiv-sandbox-probe 2>/dev/null && echo "etc=writable" >> \$out || echo "etc=read-only" >> \$out
 echo private > /tmp/probe && echo "tmp=writable" >> \$out
 echo "home=\$(ls -A /home | wc -l)" >> \$out
+echo "said on stdout"
+echo "said on stderr" >&2
+exit 3
 SCRIPT
 chmod 0755 "$scripts/on-change"
 KIV_HOME=$state "$kiv" config set dlox/common/kiv/general ipchangescript "$scripts/on-change" \
@@ -118,6 +122,13 @@ grep -q '^KIV_S2=.|CORP|alice$' "$work/journal/entries" || fail "the logon entry
 grep -q '^MESSAGE=5 "" "" ""$' "$work/journal/entries" || fail "the journal message differs from the output line"
 [ "$(grep -c '^MESSAGE=2 ' "$work/journal/entries")" -eq 1 ] || fail "the logon is not in the journal once"
 [ ! -s "$work/host.out" ] || fail "events went to the journal's stream as well: $(head -n 3 "$work/host.out")"
+# The script's lines and its end, each with the script's pid.
+wait_for 'grep -q "^MESSAGE=ipchangescript (pid [0-9]*) end: ended: exit 3 after" "$work/journal/entries"' \
+  || fail "no journal entry for the script's end"
+for said in "stdout: said on stdout" "stderr: said on stderr"; do
+  entry=$(awk -v RS= -v said="$said" 'index($0, said)' "$work/journal/entries")
+  grep -q '^KIV_SCRIPT_PID=[0-9][0-9]*$' <<<"$entry" || fail "no KIV_SCRIPT_PID beside \"$said\": $entry"
+done
 
 kill -TERM "$host_pid"
 wait "$bwrap_pid"

@@ -169,16 +169,52 @@ TEST_F(IPMonitorTest, TheListTracedAtStartIsTheBaselineOfTheFirstChange) {
   EXPECT_EQ(reports(), 1) << "only the new address is a change";
 }
 
-TEST_F(IPMonitorTest, EndOfDuplicateAddressDetectionIsNoChange) {
+// A veth pair that runs duplicate-address detection and has no link-local address of its
+// own to announce.
+void detectingLink() {
   ip("link add kivm0 type veth peer name kivm1");
-  ip("link set kivm0 addrgenmode none");  // no link-local address of its own to announce
+  for (const char* link : {"kivm0", "kivm1"}) ip(std::string("link set ") + link + " addrgenmode none");
+  kivtest::writeFile("/proc/sys/net/ipv6/conf/kivm0/accept_dad", "1\n");
   ip("link set kivm1 up");
   ip("link set kivm0 up");
+}
+
+bool addressFlagged(const std::string& flag) {
+  std::string shown;
+  kivtest::run("ip -6 addr show dev kivm0", &shown);
+  return shown.find(flag) != std::string::npos;
+}
+
+TEST_F(IPMonitorTest, AnAddressCountsOnceDuplicateAddressDetectionHasPassed) {
+  detectingLink();
+  watchertest::setIpChangeScript(inShell("echo \"$KIV_ADDRESSES|$KIV_ADDED\" >> " + marker));
   start();
-  // Announced once while tentative and once more when detection has found no duplicate.
   ip("addr add fd00:2::1/64 dev kivm0");
+  // Announced once while tentative: not usable yet, so nothing changed.
   ASSERT_TRUE(kivtest::waitFor([&] { return trace.traced("IPv6 notification left the address list as it was; ignored"); }));
+  EXPECT_EQ(reports(), 0);
+  // Announced again when detection has found no duplicate: now it is a change.
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() == 1; }));
+  EXPECT_FALSE(addressFlagged("tentative"));
+  notifier.shutdown();
+  EXPECT_EQ(kivtest::readFile(marker), "127.0.0.1 ::1 fd00:2::1|fd00:2::1\n");
+}
+
+TEST_F(IPMonitorTest, AnAddressWhoseDetectionFailedNeverCounts) {
+  detectingLink();
+  ip("addr add fd00:2::1/64 dev kivm1 nodad");  // the peer holds it already
+  watchertest::setIpChangeScript(inShell("echo \"$KIV_ADDRESSES\" >> " + marker));
+  start();
+  ip("addr add fd00:2::1/64 dev kivm0");
+  ASSERT_TRUE(kivtest::waitFor([] { return addressFlagged("dadfailed"); }));
+  // A change of the other family shows the list the script gets: the peer's copy only.
+  ip("addr add 10.200.0.1/32 dev lo");
+  ASSERT_TRUE(kivtest::waitFor([&] { return reports() >= 1; }));
+  notifier.shutdown();
   EXPECT_EQ(reports(), 1);
+  EXPECT_EQ(kivtest::readFile(marker), "127.0.0.1 10.200.0.1 ::1 fd00:2::1\n");
+  // The traced list shows every address: the peer's at start, both copies at the change.
+  EXPECT_EQ(trace.count("Notifier: IP address( fd00:2::1 )"), 3);
 }
 
 TEST_F(IPMonitorTest, ScriptThatCannotStartIsTracedAsAFailedStart) {

@@ -11,6 +11,7 @@ void addSendCommand(CLI::App& app, int& exitCode);
 void addUnitsCommand(CLI::App& app, int& exitCode);
 void addConfigCommand(CLI::App& app, int& exitCode);
 void addRegistryCommand(CLI::App& app, int& exitCode);
+void addScriptCommand(CLI::App& app, int& exitCode);
 #ifdef _WIN32
 // Also adds `registry unregister`, so it comes after addRegistryCommand.
 void addServiceCommand(CLI::App& app, int& exitCode);

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   kiv::tool::addUnitsCommand(app, exitCode);
   kiv::tool::addConfigCommand(app, exitCode);
   kiv::tool::addRegistryCommand(app, exitCode);
+  kiv::tool::addScriptCommand(app, exitCode);
 #ifdef _WIN32
   kiv::tool::addServiceCommand(app, exitCode);
 #endif

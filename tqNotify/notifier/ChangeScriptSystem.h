@@ -1,24 +1,35 @@
 // What running the address-change script takes that differs between systems: starting it
-// with its environment, and ending it together with what it started.
+// with its environment and its output on pipes, ending it together with what it started,
+// and the system log beside the trace.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/process.h"
 #include "tqNotify/notifier/ScriptPolicy.h"
 
 namespace kiv::notifier {
 
-// Starts the checked command with KIV_EVENT=address-change and KIV_ADDRESSES=`addresses`
-// in its environment; `commandLine` is the line it was read from.
+// Names and values of the variables the script finds in its environment.
+using ScriptVariables = std::vector<std::pair<std::string, std::string>>;
+
+// Starts the checked command with `variables` in its environment and its output on pipes;
+// `commandLine` is the line it was read from.
 std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand& command, std::wstring_view commandLine,
-                                                             const std::wstring& addresses);
+                                                             const ScriptVariables& variables);
 
 // Whether a script that overran its time limit can be ended with everything it started.
 bool canEndScriptGroup();
-// Ends the script's process group, politely first, then for good. It is not reaped here.
+// Ends the script and everything it started, politely first where the system allows, then
+// for good. It is not reaped here.
 void endScriptGroup(kiv::platform::Process& script);
+
+// Writes a trace line about the script's run to the system log as well, where the host runs
+// as a service that has one; `stream` is "stdout", "stderr" or "end".
+void logScriptLine(int pid, const char* stream, const std::string& message);
 
 }  // namespace kiv::notifier

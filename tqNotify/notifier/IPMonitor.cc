@@ -7,15 +7,12 @@
 #include <optional>
 #include <vector>
 
-#include "ITQConfig.h"
 #include "platform/address_change.h"
 #include "platform/last_error.h"
-#include "platform/utf8.h"
 #include "tqNotify/CTQIP.h"
 #include "tqNotify/notifier/AddressSnapshot.h"
 #include "tqNotify/notifier/CTQNotify.h"
 #include "tqNotify/notifier/ChangeScript.h"
-#include "tqNotify/notifier/ScriptPolicy.h"
 #include "tqUtilities.h"
 
 namespace {
@@ -29,7 +26,6 @@ constexpr const wchar_t* kFunction = L"CTQNotify::IPThreadProcMethod";
 // A wait that failed would most likely fail again at once; pause before the next try so
 // the thread does not spin, but keep listening for shutdown meanwhile.
 constexpr uint32_t kFailedWaitPauseMs = 1000;
-constexpr std::size_t kCommandLineCapacity = 4096;
 
 // The sockets and the wait array of the thread: stop, IPv4, IPv6, in that order.
 struct ChangeWatch {
@@ -67,8 +63,24 @@ class HandledAddresses {
     }
     return false;
   }
-  // The addresses read by the last `changed` are the ones handled now.
-  void handling() { handled_ = std::move(current_); }
+  // The addresses read by the last `changed` are the ones handled now; what the script
+  // is told about them.
+  kiv::notifier::ScriptEvent handling() {
+    kiv::notifier::ScriptEvent event{kFunction, "address-change", {}, {}, {}};
+    if (current_) {
+      event.addresses = current_->addresses();
+      event.added = handled_ ? current_->addedSince(*handled_) : current_->addresses();
+      if (handled_) event.removed = handled_->addedSince(*current_);
+    }
+    handled_ = std::move(current_);
+    return event;
+  }
+  // The addresses at start-up, for a run of the script then: all of them are new to it.
+  kiv::notifier::ScriptEvent startup() const {
+    kiv::notifier::ScriptEvent event{kFunction, "startup", {}, {}, {}};
+    if (handled_) event.addresses = event.added = handled_->addresses();
+    return event;
+  }
 
  private:
   std::optional<AddressSnapshot> handled_;
@@ -136,27 +148,8 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-// Starts the command line hidden and waits for it; its own exit code does not matter.
-void runScript(const wchar_t* commandLine) {
-  // A script that someone other than root could change is not run with the host's rights.
-  const auto command = kiv::notifier::checkScriptCommand(kiv::utf::narrow(commandLine));
-  if (!command.refusal.empty()) {
-    TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript not run: %hs: %s", kFunction, command.refusal.c_str(),
-                            commandLine);
-    return;
-  }
-  TQUtilities_TraceExW(kSource, 0, L"%s: ip change detected: executing ipchangescript: %s",
-                       kFunction, commandLine);
-  auto process = kiv::notifier::startChangeScript(command, commandLine);
-  if (!process) {
-    TQUtilities_TraceLastSystemErrorW(kSource, L"failed to execute ipchangescript", commandLine, 0);
-    return;
-  }
-  kiv::notifier::waitForChangeScript(*process, kiv::notifier::changeScriptTimeoutSeconds(), commandLine);
-}
-
 // One change: the suspend gate, the address-list trace, the script and the report.
-void handleAddressChange(CTQNotify& notifier) {
+void handleAddressChange(CTQNotify& notifier, const kiv::notifier::ScriptEvent& event) {
   if (notifier.suspended.load() != 0) {
     TQUtilities_TraceExW(kSource, 3, L"%s: We are suspending or suspended. Waiting for resume. T=%u",
                          kFunction, now());
@@ -165,16 +158,7 @@ void handleAddressChange(CTQNotify& notifier) {
                          result, now());
   }
   traceAddressList();
-
-  TQptr<ITQConfig> config;
-  TQUtilities_GetConfigEx(config.fill(), 2);
-  if (config && config->prepare(0, 2) == 0) {
-    std::array<wchar_t, kCommandLineCapacity> commandLine{};
-    uint32_t size = kCommandLineCapacity;
-    config->getStringW(L"dlox/common/kiv/general", L"ipchangescript", commandLine.data(), &size, 0);
-    commandLine.back() = L'\0';  // a store that filled the buffer to the end left no terminator
-    if (commandLine[0] != L'\0') runScript(commandLine.data());
-  }
+  kiv::notifier::runChangeScript(event);
   notifier.report(kTQEventAddressChange);
 }
 
@@ -193,6 +177,9 @@ int CTQNotify::IPThreadProcMethod() {
   handled.baseline();
   TQUtilities_TraceExW(kSource, 0, L"Notifier: IP monitor thread starting");
   traceAddressList();
+  // A host that starts after the network came up still hands the machine's addresses to
+  // the script; this is no change, so the host hears nothing of it.
+  if (kiv::notifier::changeScriptRunsOnStart()) kiv::notifier::runChangeScript(handled.startup());
 
   for (;;) {
     const uint32_t woken = kiv::platform::waitAny(
@@ -218,10 +205,10 @@ int CTQNotify::IPThreadProcMethod() {
                            kFunction, woken == 2 ? L"IPv6" : L"IPv4");
       continue;
     }
-    handled.handling();
+    const kiv::notifier::ScriptEvent event = handled.handling();
     if (woken == 1) TQUtilities_TraceExW(kSource, 0, L"%s: IPv4 address change detected", kFunction);
     if (woken == 2) TQUtilities_TraceExW(kSource, 0, L"%s: IPv6 address change detected", kFunction);
-    handleAddressChange(*this);
+    handleAddressChange(*this, event);
   }
   return 0;
 }

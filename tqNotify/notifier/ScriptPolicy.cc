@@ -12,6 +12,9 @@
 #include <unistd.h>
 
 #include "platform/command_line.h"
+#else
+#include "platform/utf8.h"
+#include "tqNotify/notifier/win/ScriptAccess.h"
 #endif
 
 namespace kiv::notifier {
@@ -96,7 +99,13 @@ ScriptCommand checkScriptCommand(std::string_view commandLine) {
 
 #else
 
-ScriptCommand checkScriptCommand(std::string_view) { return {}; }
+// The system splits and starts the line itself; what it starts is checked on its access
+// lists.
+ScriptCommand checkScriptCommand(std::string_view commandLine) {
+  ScriptCommand command;
+  command.refusal = programAccessRefusal(kiv::utf::widen(commandLine));
+  return command;
+}
 
 #endif
 

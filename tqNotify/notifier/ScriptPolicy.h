@@ -22,7 +22,8 @@ struct ScriptCommand {
 // Reads the command line and checks it. It is refused when it needs a shell to mean
 // anything, or when its program is not owned by root (or by the host's own user) or is
 // writable by anyone else, or any directory on the way to it is, both as written and
-// with links resolved. On Windows the system guards the file and the line goes to it whole.
+// with links resolved. On Windows the line goes to the system whole, and it is refused when
+// someone other than an administrator may change the file it starts or a folder above it.
 ScriptCommand checkScriptCommand(std::string_view commandLine);
 
 }  // namespace kiv::notifier

@@ -4,11 +4,12 @@
 #include "tqNotify/notifier/ChangeScriptSystem.h"
 
 #include <signal.h>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
 
 #include <cerrno>
 #include <cstdint>
-
-#include "platform/utf8.h"
+#include <cstdlib>
 
 namespace kiv::notifier {
 namespace {
@@ -16,16 +17,27 @@ namespace {
 // How long an ended script's group gets to exit on SIGTERM before SIGKILL.
 constexpr uint32_t kGraceMs = 2000;
 
+// systemd gives every service an invocation id; only then is there a journal that wants
+// the fields.
+bool journalWanted() {
+  static const bool wanted = [] {
+    const char* id = std::getenv("INVOCATION_ID");
+    return id != nullptr && *id != '\0';
+  }();
+  return wanted;
+}
+
 }  // namespace
 
 std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand& command, std::wstring_view,
-                                                             const std::wstring& addresses) {
+                                                             const ScriptVariables& variables) {
   if (command.program.empty()) {
     errno = ENOENT;  // nothing by that name on PATH, as the shell would have said
     return nullptr;
   }
-  return kiv::platform::Process::startHidden(
-      command.program, command.arguments, {"KIV_EVENT=address-change", "KIV_ADDRESSES=" + kiv::utf::narrow(addresses)});
+  std::vector<std::string> environment;
+  for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
+  return kiv::platform::Process::startReading(command.program, command.arguments, environment);
 }
 
 bool canEndScriptGroup() { return true; }
@@ -36,6 +48,14 @@ void endScriptGroup(kiv::platform::Process& script) {
   killpg(script.pid(), SIGTERM);
   kiv::platform::waitOne(script.handle(), kGraceMs);
   killpg(script.pid(), SIGKILL);
+}
+
+// A journal that is gone must not stop the script's run: the result is not looked at.
+void logScriptLine(int pid, const char* stream, const std::string& message) {
+  if (!journalWanted()) return;
+  sd_journal_send("MESSAGE=ipchangescript (pid %d) %s: %s", pid, stream, message.c_str(), "PRIORITY=%d",
+                  std::string_view(stream) == "stderr" ? LOG_WARNING : LOG_INFO, "KIV_SCRIPT_PID=%d", pid, "KIV_SCRIPT_STREAM=%s",
+                  stream, nullptr);
 }
 
 }  // namespace kiv::notifier

@@ -1,0 +1,83 @@
+// Windows' ownership rule for the address-change script, decided on access lists built in
+// memory (Wine keeps no file access lists to test it on files).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "tqNotify/notifier/win/ScriptAccess.h"
+
+namespace {
+
+struct Entry {
+  WELL_KNOWN_SID_TYPE who;
+  ACCESS_MASK rights;
+  BYTE flags = 0;
+  bool deny = false;
+};
+
+// An access list holding `entries`, in their order.
+class BuiltAcl {
+ public:
+  explicit BuiltAcl(const std::vector<Entry>& entries) : buffer_(4096) {
+    EXPECT_TRUE(InitializeAcl(acl(), static_cast<DWORD>(buffer_.size()), ACL_REVISION));
+    for (const Entry& entry : entries) {
+      BYTE sid[SECURITY_MAX_SID_SIZE];
+      DWORD size = sizeof sid;
+      EXPECT_TRUE(CreateWellKnownSid(entry.who, nullptr, sid, &size));
+      EXPECT_TRUE(entry.deny ? AddAccessDeniedAceEx(acl(), ACL_REVISION, entry.flags, entry.rights, sid)
+                             : AddAccessAllowedAceEx(acl(), ACL_REVISION, entry.flags, entry.rights, sid));
+    }
+  }
+  ACL* acl() { return reinterpret_cast<ACL*>(buffer_.data()); }
+
+ private:
+  std::vector<DWORD> buffer_;
+};
+
+std::string writer(const std::vector<Entry>& entries, bool folder = false) {
+  BuiltAcl built(entries);
+  return kiv::notifier::nonAdministratorWriter(built.acl(), folder);
+}
+
+constexpr ACCESS_MASK kReadRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+
+TEST(ScriptAccess, AdministratorsAndTheSystemMayChangeItOthersMayOnlyReadIt) {
+  EXPECT_EQ(writer({{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                    {WinLocalSystemSid, FILE_ALL_ACCESS},
+                    {WinBuiltinUsersSid, kReadRun},
+                    {WinAuthenticatedUserSid, kReadRun},
+                    {WinWorldSid, kReadRun}}),
+            "");
+}
+
+TEST(ScriptAccess, EachRightThatChangesTheFileGivenToEachOtherGroupRefusesIt) {
+  for (const ACCESS_MASK right : {ACCESS_MASK(FILE_WRITE_DATA), ACCESS_MASK(FILE_APPEND_DATA), ACCESS_MASK(DELETE),
+                                  ACCESS_MASK(WRITE_DAC), ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(GENERIC_WRITE),
+                                  ACCESS_MASK(GENERIC_ALL), ACCESS_MASK(FILE_ALL_ACCESS)}) {
+    SCOPED_TRACE(right);
+    EXPECT_EQ(writer({{WinBuiltinUsersSid, kReadRun | right}}), "Users");
+    EXPECT_EQ(writer({{WinAuthenticatedUserSid, right}}), "Authenticated Users");
+    EXPECT_EQ(writer({{WinWorldSid, right}}), "Everyone");
+    EXPECT_EQ(writer({{WinInteractiveSid, right}}), "the interactive user");
+  }
+}
+
+TEST(ScriptAccess, OnlyEntriesThatGuardTheObjectItselfCount) {
+  // Inherited by what a folder holds, not the folder.
+  EXPECT_EQ(writer({{WinBuiltinUsersSid, FILE_ALL_ACCESS, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE}}, true), "");
+  // Applies to the folder and is inherited as well.
+  EXPECT_EQ(writer({{WinBuiltinUsersSid, FILE_ADD_FILE, CONTAINER_INHERIT_ACE}}, true), "Users");
+  // Deleting what a folder holds replaces the script; on a file the bit means nothing.
+  EXPECT_EQ(writer({{WinWorldSid, FILE_DELETE_CHILD}}, true), "Everyone");
+  EXPECT_EQ(writer({{WinWorldSid, FILE_DELETE_CHILD}}, false), "");
+  // A denying entry gives nobody anything.
+  EXPECT_EQ(writer({{WinBuiltinUsersSid, FILE_WRITE_DATA, 0, true}}), "");
+}
+
+TEST(ScriptAccess, NoAccessListAtAllLetsEveryoneChangeIt) {
+  EXPECT_EQ(kiv::notifier::nonAdministratorWriter(nullptr, false), "Everyone");
+  EXPECT_EQ(writer({}), "") << "an empty list lets nobody in";
+}
+
+}  // namespace

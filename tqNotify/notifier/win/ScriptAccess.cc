@@ -1,0 +1,95 @@
+// The ownership rule on access lists: the decision on a list, and the lists of the script
+// file and of every folder above it.
+#include "tqNotify/notifier/win/ScriptAccess.h"
+
+#include <aclapi.h>
+
+#include <array>
+#include <filesystem>
+#include <utility>
+
+#include "platform/utf8.h"
+
+namespace kiv::notifier {
+namespace {
+
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER |
+                                      GENERIC_WRITE | GENERIC_ALL;
+
+struct Principal {
+  WELL_KNOWN_SID_TYPE type;
+  const char* name;
+};
+constexpr std::array<Principal, 4> kOthers = {{{WinBuiltinUsersSid, "Users"},
+                                               {WinAuthenticatedUserSid, "Authenticated Users"},
+                                               {WinWorldSid, "Everyone"},
+                                               {WinInteractiveSid, "the interactive user"}}};
+
+const char* otherPrincipal(PSID sid) {
+  for (const auto& principal : kOthers) {
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    if (CreateWellKnownSid(principal.type, nullptr, buffer, &size) && EqualSid(sid, buffer)) return principal.name;
+  }
+  return nullptr;
+}
+
+// The first word of the command line as CreateProcessW reads it, found as it finds it.
+std::wstring programOf(const std::wstring& commandLine) {
+  std::wstring word;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    word = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+  } else {
+    word = commandLine.substr(0, commandLine.find_first_of(L" \t"));
+  }
+  wchar_t found[MAX_PATH] = {};
+  if (SearchPathW(nullptr, word.c_str(), L".exe", MAX_PATH, found, nullptr) == 0) return {};
+  return found;
+}
+
+// Why `path` may not be trusted: who else may change it, or that its list cannot be read
+// (it exists: the program was found there); empty when nobody else may change it.
+std::string refusalOf(const std::wstring& path, bool folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const std::string shown = (folder ? "folder " : "") + kiv::utf::narrow(path);
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return shown + " cannot be examined";
+  }
+  const std::string writer = nonAdministratorWriter(dacl, folder);
+  LocalFree(descriptor);
+  return writer.empty() ? std::string() : shown + " may be changed by " + writer;
+}
+
+}  // namespace
+
+std::string nonAdministratorWriter(const ACL* dacl, bool folder) {
+  if (dacl == nullptr) return "Everyone";
+  const ACCESS_MASK rights = kChangeRights | (folder ? FILE_DELETE_CHILD : 0);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(const_cast<ACL*>(dacl), i, &entry)) continue;
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    // An entry only inherited by what the folder holds does not guard the folder itself.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & rights) == 0) continue;
+    if (const char* who = otherPrincipal(const_cast<DWORD*>(&allowed->SidStart))) return who;
+  }
+  return {};
+}
+
+std::string programAccessRefusal(const std::wstring& commandLine) {
+  const std::wstring program = programOf(commandLine);
+  if (program.empty()) return {};
+  std::filesystem::path path(program);
+  if (auto why = refusalOf(path.wstring(), false); !why.empty()) return why;
+  for (path = path.parent_path(); !path.empty(); path = path.parent_path()) {
+    if (auto why = refusalOf(path.wstring(), true); !why.empty()) return why;
+    if (path == path.root_path()) break;
+  }
+  return {};
+}
+
+}  // namespace kiv::notifier

@@ -1,0 +1,23 @@
+// Windows' side of the address-change script's ownership rule: a script file, or a folder
+// on its path, that someone other than an administrator may change is not run with the
+// host's rights.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kiv::notifier {
+
+// Whom, other than administrators, an access list lets change the file or folder it
+// guards ("Users", "Authenticated Users", "Everyone", "the interactive user"): an allowing
+// entry that applies to the object itself and grants write, append, delete or
+// change-permission rights (for a folder also the deletion of what it holds). No list at
+// all lets everyone. Empty when nobody else may.
+std::string nonAdministratorWriter(const ACL* dacl, bool folder);
+
+// Why the file the command line starts may not be trusted; empty when it may, or when no
+// such file is found (the start then fails and says so).
+std::string programAccessRefusal(const std::wstring& commandLine);
+
+}  // namespace kiv::notifier
