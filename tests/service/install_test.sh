@@ -44,7 +44,7 @@ completions=$(bash -c '
   complete_line kiv registry query KEY --
   complete_line kiv send logon --
 ' bash "$completion")
-expected='host send units config registry --version --help
+expected='host send units config registry script --version --help
 previousmanageraddress= previousserveraddress= previousdomainuuid= previousuri=
 --json --help
 --user --domain --session --cu --uu --timeout --help'
