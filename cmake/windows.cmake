@@ -1,5 +1,5 @@
 # The Windows build's dependencies, from the prefix that scripts/windows-deps fills: static
-# SQLite, ZeroMQ and pugixml, header-only spdlog, fmt and CLI11, and GoogleTest. The targets
+# SQLite and pugixml, header-only spdlog, fmt and CLI11, and GoogleTest. The targets
 # carry the names the Linux build gets from pkg-config and the packages' own CMake files, so
 # that the rest of the tree links them the same way on both systems.
 if(NOT KIV_WINDOWS_DEPS OR NOT EXISTS "${KIV_WINDOWS_DEPS}/.stamps")
@@ -12,13 +12,6 @@ add_library(PkgConfig::SQLITE3 STATIC IMPORTED)
 set_target_properties(PkgConfig::SQLITE3 PROPERTIES
   IMPORTED_LOCATION "${KIV_WINDOWS_DEPS}/lib/libsqlite3.a"
   INTERFACE_INCLUDE_DIRECTORIES "${KIV_DEPS_INCLUDE}")
-
-add_library(PkgConfig::ZMQ STATIC IMPORTED)
-set_target_properties(PkgConfig::ZMQ PROPERTIES
-  IMPORTED_LOCATION "${KIV_WINDOWS_DEPS}/lib/libzmq.a"
-  INTERFACE_INCLUDE_DIRECTORIES "${KIV_DEPS_INCLUDE}"
-  INTERFACE_COMPILE_DEFINITIONS ZMQ_STATIC
-  INTERFACE_LINK_LIBRARIES "ws2_32;iphlpapi")
 
 # Debian's spdlog is configured for an external fmt; both are used header-only here.
 add_library(spdlog::spdlog INTERFACE IMPORTED)

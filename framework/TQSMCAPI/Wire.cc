@@ -1,7 +1,5 @@
-// Encoding of bus answers and request envelopes.
+// Encoding of bus requests and answers.
 #include "framework/TQSMCAPI/Wire.h"
-
-#include <utility>
 
 namespace kiv::bus {
 namespace {
@@ -40,23 +38,6 @@ bool decodeReply(const std::string& frame, Reply* reply) {
   reply->error = static_cast<int32_t>(decodeLength(frame.data()));
   reply->status = decodeLength(frame.data() + 4);
   return true;
-}
-
-bool splitEnvelope(Frames frames, Frames* envelope, Frames* body) {
-  for (size_t i = 0; i < frames.size(); ++i) {
-    if (!frames[i].empty()) continue;
-    envelope->assign(std::make_move_iterator(frames.begin()),
-                     std::make_move_iterator(frames.begin() + static_cast<long>(i) + 1));
-    body->assign(std::make_move_iterator(frames.begin() + static_cast<long>(i) + 1),
-                 std::make_move_iterator(frames.end()));
-    return true;
-  }
-  return false;
-}
-
-Frames answer(Frames envelope, const Reply& reply) {
-  envelope.push_back(encodeReply(reply));
-  return envelope;
 }
 
 }  // namespace kiv::bus

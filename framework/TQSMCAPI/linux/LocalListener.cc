@@ -22,6 +22,7 @@
 #include "framework/TQSMCAPI/BusPaths.h"
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
+#include "framework/TQSMCAPI/WaitTimeout.h"
 #include "framework/TQSMCAPI/WakeSignal.h"
 #include "framework/TQSMCAPI/linux/Epoll.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
@@ -234,7 +235,7 @@ bool LocalListener::wait() {
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   for (;;) {
-    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, epollTimeout(next));
+    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, waitTimeoutMs(next));
     if (s.ready >= 0) return true;
     s.ready = 0;
     if (errno == EINTR) continue;

@@ -69,13 +69,15 @@ bool serving(const Instance& in) {
   return in.phase == Instance::Phase::kLength || in.phase == Instance::Phase::kText;
 }
 
-// Ends the operation in flight, if any, so that the instance can be reused or closed.
-void settle(Instance& in) {
-  if (!in.pending) return;
+// Ends the operation in flight, if any, so that the instance can be reused or closed. True
+// when the operation completed after all, before the cancel reached it.
+bool settle(Instance& in) {
+  if (!in.pending) return false;
   CancelIo(in.pipe.get());
   DWORD bytes = 0;
-  GetOverlappedResult(in.pipe.get(), &in.overlapped, &bytes, TRUE);
+  const bool completed = GetOverlappedResult(in.pipe.get(), &in.overlapped, &bytes, TRUE) != FALSE;
   in.pending = false;
+  return completed;
 }
 
 bool oversized(const Instance& in) { return in.announced > kSmMaxMessage; }
@@ -250,7 +252,15 @@ void LocalListener::State::sweep(const Handle& handle) {
     Instance& in = *instances[i];
     const bool listens = in.phase == Instance::Phase::kListening && in.pending;
     if (listens && oneListens) {
-      settle(in);
+      if (settle(in)) {
+        // A sender connected just before the cancel: closing the instance now would break
+        // its pipe and tell it nobody listens, so it is served like any other.
+        in.heard = now;
+        connected(in);
+        advance(in, handle);
+        ++i;
+        continue;
+      }
       instances.erase(instances.begin() + static_cast<std::ptrdiff_t>(i));
       continue;
     }

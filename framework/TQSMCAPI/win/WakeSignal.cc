@@ -1,25 +1,14 @@
 // The wake signal as a UDP socket on the loopback interface that sends datagrams to itself:
-// Windows has no eventfd, and zmq_poll waits only on sockets besides its own.
+// Windows has no eventfd, and WSAPoll waits only on sockets.
 #include "framework/TQSMCAPI/WakeSignal.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "framework/TQSMCAPI/TcpSocket.h"
 
 namespace kiv::bus {
 namespace {
 
-// Winsock is started once for the process and left running: sockets of the bus live until
-// the process ends.
-bool winsockStarted() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
-}
-
 SOCKET selfConnectedSocket() {
-  if (!winsockStarted()) return INVALID_SOCKET;
+  if (!socketsReady()) return INVALID_SOCKET;
   SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return s;
   sockaddr_in address{};

@@ -1,15 +1,17 @@
-// Bus TCP addresses.
-#include "framework/TQSMCAPI/linux/TcpAddress.h"
-
-#include <netdb.h>
+// Bus TCP addresses, through the resolver calls both systems share.
+#include "framework/TQSMCAPI/TcpSocket.h"
 
 #include <cstring>
 #include <memory>
 
+#ifndef _WIN32
+#include <netdb.h>
+#endif
+
 namespace kiv::bus {
 
 bool resolveTcpAddress(const std::string& text, TcpAddress* resolved) {
-  if (text.rfind("tcp://", 0) != 0) return false;
+  if (text.rfind("tcp://", 0) != 0 || !socketsReady()) return false;
   const std::string rest = text.substr(6);
   const size_t colon = rest.rfind(':');
   if (colon == std::string::npos || colon + 1 == rest.size()) return false;
@@ -25,10 +27,10 @@ bool resolveTcpAddress(const std::string& text, TcpAddress* resolved) {
   }
   addrinfo* found = nullptr;
   if (::getaddrinfo(host == "*" ? nullptr : host.c_str(), port.c_str(), &hints, &found) != 0) return false;
-  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
+  const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, [](addrinfo* list) { ::freeaddrinfo(list); });
   if (found == nullptr || found->ai_addrlen > sizeof resolved->address) return false;
   std::memcpy(&resolved->address, found->ai_addr, found->ai_addrlen);
-  resolved->size = found->ai_addrlen;
+  resolved->size = static_cast<socklen_t>(found->ai_addrlen);
   return true;
 }
 
