@@ -21,8 +21,8 @@
 
 #include "ITQEventSink.h"
 #include "platform/sessions.h"
-#include "tools/kiv/unique_fd.h"
 #include "tqUtilities.h"
+#include "platform/linux/unique_fd.h"
 
 namespace kiv::tool {
 namespace {

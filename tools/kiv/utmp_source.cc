@@ -17,7 +17,7 @@
 
 #include "ITQEventSink.h"
 #include "platform/sessions.h"
-#include "tools/kiv/unique_fd.h"
+#include "platform/linux/unique_fd.h"
 
 namespace kiv::tool {
 namespace {

@@ -26,8 +26,8 @@
 #include "framework/TQSMCAPI/WakeSignal.h"
 #include "framework/TQSMCAPI/linux/Epoll.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
-#include "framework/TQSMCAPI/linux/UniqueFd.h"
 #include "tqUtilities.h"
+#include "platform/linux/unique_fd.h"
 
 namespace kiv::bus {
 namespace {

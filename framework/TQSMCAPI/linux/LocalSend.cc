@@ -21,8 +21,8 @@
 #include "framework/TQSMCAPI/BusPaths.h"
 #include "framework/TQSMCAPI/Wire.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
-#include "framework/TQSMCAPI/linux/UniqueFd.h"
 #include "platform/home_path.h"
+#include "platform/linux/unique_fd.h"
 
 namespace kiv::bus {
 namespace {

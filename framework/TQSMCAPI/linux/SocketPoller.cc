@@ -8,7 +8,7 @@
 
 #include "framework/TQSMCAPI/WaitTimeout.h"
 #include "framework/TQSMCAPI/linux/Epoll.h"
-#include "framework/TQSMCAPI/linux/UniqueFd.h"
+#include "platform/linux/unique_fd.h"
 
 namespace kiv::bus {
 namespace {

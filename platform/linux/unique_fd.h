@@ -1,9 +1,10 @@
-// A descriptor that closes itself.
+// A file descriptor owned by one object and closed with it; in namespace kiv, so that the
+// bus and the tools name it alike.
 #pragma once
 
 #include <unistd.h>
 
-namespace kiv::bus {
+namespace kiv {
 
 class UniqueFd {
  public:
@@ -34,4 +35,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace kiv::bus
+}  // namespace kiv
