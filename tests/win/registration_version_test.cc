@@ -55,6 +55,25 @@ bool keyExists(const wchar_t* path) {
   return true;
 }
 
+// Writes a value into the agent key, made if need be, as the agent and registration do.
+bool setAgentValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  HKEY agent = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &agent,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool written =
+      RegSetValueExW(agent, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+  RegCloseKey(agent);
+  return written;
+}
+
+// The marker that the Winlogon notification was installed.
+bool markNotificationInstalled() {
+  const DWORD one = 1;
+  return setAgentValue(L"WinLogonDLLInstalled", REG_DWORD, &one, sizeof one);
+}
+
 void removeEverything() {
   HKEY run = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
@@ -168,14 +187,7 @@ TEST_F(VersionGate, NewerVersionsWriteNothingButUnregisterRemovesEverything) {
     EXPECT_FALSE(keyExists(kNotifyKey)) << version;
   }
   ASSERT_EQ(wintest::runProbe(L"win2k", L"register"), 0u);
-  HKEY agent = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &agent, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;
-  RegSetValueExW(agent, L"WinLogonDLLInstalled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
-  RegCloseKey(agent);
+  ASSERT_TRUE(markNotificationInstalled());
 
   ASSERT_EQ(wintest::runProbe(L"winxp", L"unregister"), 0u);
   EXPECT_FALSE(readValue(kRunKey, L"KIV_usrntf"));
@@ -187,17 +199,9 @@ TEST_F(VersionGate, NewerVersionsWriteNothingButUnregisterRemovesEverything) {
 // The agent key holds the agent's other settings too: unregistering takes only the marker.
 TEST_F(VersionGate, UnregisterKeepsTheAgentsOtherSettings) {
   ASSERT_EQ(wintest::runProbe(L"win2k", L"register"), 0u);
-  HKEY agent = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &agent, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;
-  RegSetValueExW(agent, L"WinLogonDLLInstalled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
+  ASSERT_TRUE(markNotificationInstalled());
   const wchar_t installed[] = L"C:\\KIV";
-  RegSetValueExW(agent, L"InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(installed),
-                 sizeof installed);
-  RegCloseKey(agent);
+  ASSERT_TRUE(setAgentValue(L"InstallDir", REG_SZ, installed, sizeof installed));
 
   ASSERT_EQ(wintest::runProbe(L"winxp", L"unregister"), 0u);
   EXPECT_FALSE(keyExists(kNotifyKey));
@@ -242,14 +246,7 @@ TEST_F(VersionGate, ShellWatchingFollowsTheVersionAndTheInstalledMarker) {
   for (const wchar_t* version : {L"winxp", L"win10"}) {
     EXPECT_EQ(wintest::runProbe(version, L"watch-shell"), 0u) << version;
   }
-  HKEY agent = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &agent, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;
-  RegSetValueExW(agent, L"WinLogonDLLInstalled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
-  RegCloseKey(agent);
+  ASSERT_TRUE(markNotificationInstalled());
   EXPECT_EQ(wintest::runProbe(L"win2k", L"watch-shell"), 0u);
   EXPECT_EQ(wintest::runProbe(L"nt40", L"watch-shell"), 1u);
 }

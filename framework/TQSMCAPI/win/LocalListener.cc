@@ -15,8 +15,10 @@
 //
 // A sender silent for the idle time is disconnected. While every instance is taken, the
 // one silent longest makes room after a moment: senders waiting their turn cannot be seen,
-// and a flood of idle clients must not lock them out. Spare listening instances are closed
-// again, so that a flood leaves nothing behind.
+// and a flood of idle clients must not lock them out. Instances made during a flood stay
+// (at most what one wait covers): a listening instance can never be closed safely, since a
+// sender may connect to it at any moment before its handle is gone, and would then be told
+// that nobody listens.
 #include "framework/TQSMCAPI/LocalListener.h"
 
 #include <windows.h>
@@ -69,15 +71,13 @@ bool serving(const Instance& in) {
   return in.phase == Instance::Phase::kLength || in.phase == Instance::Phase::kText;
 }
 
-// Ends the operation in flight, if any, so that the instance can be reused or closed. True
-// when the operation completed after all, before the cancel reached it.
-bool settle(Instance& in) {
-  if (!in.pending) return false;
+// Ends the operation in flight, if any, so that the instance can be reused or closed.
+void settle(Instance& in) {
+  if (!in.pending) return;
   CancelIo(in.pipe.get());
   DWORD bytes = 0;
-  const bool completed = GetOverlappedResult(in.pipe.get(), &in.overlapped, &bytes, TRUE) != FALSE;
+  GetOverlappedResult(in.pipe.get(), &in.overlapped, &bytes, TRUE);
   in.pending = false;
-  return completed;
 }
 
 bool oversized(const Instance& in) { return in.announced > kSmMaxMessage; }
@@ -233,8 +233,7 @@ Clock::time_point LocalListener::State::nextDeadline() const {
   return next;
 }
 
-// Disconnects silent senders (one at a time while every instance is taken) and closes
-// listening instances beyond the one that is needed.
+// Disconnects silent senders, one at a time while every instance is taken.
 void LocalListener::State::sweep(const Handle& handle) {
   const Clock::time_point now = Clock::now();
   bool isFull = full();
@@ -246,26 +245,6 @@ void LocalListener::State::sweep(const Handle& handle) {
     settle(in);
     hangUp(in);
     advance(in, handle);
-  }
-  bool oneListens = false;
-  for (size_t i = 0; i < instances.size();) {
-    Instance& in = *instances[i];
-    const bool listens = in.phase == Instance::Phase::kListening && in.pending;
-    if (listens && oneListens) {
-      if (settle(in)) {
-        // A sender connected just before the cancel: closing the instance now would break
-        // its pipe and tell it nobody listens, so it is served like any other.
-        in.heard = now;
-        connected(in);
-        advance(in, handle);
-        ++i;
-        continue;
-      }
-      instances.erase(instances.begin() + static_cast<std::ptrdiff_t>(i));
-      continue;
-    }
-    oneListens = oneListens || listens;
-    ++i;
   }
   refusals.flush(now);
 }
