@@ -9,8 +9,15 @@ work=$(mktemp -d)
 nspawn_pid="" init_pid=""
 merged=$work/merged
 
-# The container's init: the child of the nspawn process.
-container_init() { cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null | tr -d ' '; }
+# The container's init. nspawn first forks a helper that mounts the root and forks init into
+# a new PID namespace, then exits; for a moment that helper is nspawn's only child, or one of
+# two. Init is the child that is PID 1 in its own namespace.
+container_init() {
+  local pid
+  for pid in $(cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null); do
+    [ "$(awk '/^NSpid:/ { print $NF }' /proc/"$pid"/status 2>/dev/null)" = 1 ] && { echo "$pid"; return; }
+  done
+}
 
 container_cleanup() {
   trap '' INT TERM HUP  # a second interruption must not leave the overlay mounted
