@@ -1,5 +1,5 @@
 // The calling process's id, cheap enough to ask on every use of the configuration store
-// (which must not be used across a fork).
+// (which must not be used across a fork) and for every trace line.
 #pragma once
 
 namespace kiv::config {

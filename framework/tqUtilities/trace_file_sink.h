@@ -5,6 +5,7 @@
 
 #include <spdlog/sinks/base_sink.h>
 
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -27,6 +28,21 @@ class TraceFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   void flush_() override {}
 
  private:
+  using Clock = std::chrono::steady_clock;
+
+  // Asking the system for the file's size would cost a call per line. It is asked when this
+  // process's own writes may have filled the file, and otherwise at most every 100 ms, since
+  // other processes write it too: a line written meanwhile may follow the file another
+  // process has just rotated, and is then the last one there.
+  bool sizeCheckDue(std::size_t adding) const {
+    return knownSize_ + written_ + adding >= maxSize_ || Clock::now() >= nextSizeCheck_;
+  }
+  void noteSize(std::size_t size) {
+    knownSize_ = size;
+    written_ = 0;
+    nextSizeCheck_ = Clock::now() + std::chrono::milliseconds(100);
+  }
+  // Rotates when the file has reached its maximum size; notes the size it found.
   void rotateIfFull();
   void rotateLocked();
   void reopen();
@@ -35,6 +51,9 @@ class TraceFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   std::size_t maxSize_;
   int backups_;
   int fd_ = -1;
+  std::size_t knownSize_ = 0;
+  std::size_t written_ = 0;
+  Clock::time_point nextSizeCheck_{};
 };
 
 }  // namespace kiv::trace

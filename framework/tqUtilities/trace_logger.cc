@@ -4,6 +4,8 @@
 #include "trace_logger.h"
 
 #include <spdlog/logger.h>
+#include <spdlog/details/fmt_helper.h>
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include <cerrno>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/tqUtilities/process_id.h"
 #include "platform/home.h"
 #include "trace_file_sink.h"
 #include "platform/utf8.h"
@@ -41,6 +44,15 @@ std::shared_ptr<spdlog::sinks::sink> fileSink() {
   return nullptr;
 }
 
+// The process id of each line, without the system call per line that spdlog's own %P makes.
+class ProcessIdFlag final : public spdlog::custom_flag_formatter {
+ public:
+  void format(const spdlog::details::log_msg&, const std::tm&, spdlog::memory_buf_t& out) override {
+    spdlog::details::fmt_helper::append_int(kiv::config::processId(), out);
+  }
+  std::unique_ptr<custom_flag_formatter> clone() const override { return std::make_unique<ProcessIdFlag>(); }
+};
+
 // Set while this thread builds the sinks: a trace raised meanwhile (say, a platform
 // problem met while making the log directory) must not wait for the logger it is part of.
 thread_local bool settingUp = false;
@@ -52,7 +64,9 @@ spdlog::logger& makeLogger() {
   settingUp = false;
   if (file) logger->sinks().push_back(file);
   if (!file || stderrWanted()) logger->sinks().push_back(std::make_shared<spdlog::sinks::stderr_sink_mt>());
-  logger->set_pattern(kPattern);
+  auto formatter = std::make_unique<spdlog::pattern_formatter>();
+  formatter->add_flag<ProcessIdFlag>('P').set_pattern(kPattern);
+  logger->set_formatter(std::move(formatter));
   logger->set_level(spdlog::level::trace);
   logger->flush_on(spdlog::level::trace);
   return *logger;

@@ -64,18 +64,23 @@ bool TraceFileSink::open(std::string* error) {
 void TraceFileSink::reopen() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  nextSizeCheck_ = {};
 }
 
 void TraceFileSink::sink_it_(const spdlog::details::log_msg& message) {
   spdlog::memory_buf_t line;
   formatter_->format(message, line);
-  rotateIfFull();
-  if (fd_ >= 0) writeAll(fd_, line.data(), line.size());
+  if (sizeCheckDue(line.size())) rotateIfFull();
+  if (fd_ < 0) return;
+  writeAll(fd_, line.data(), line.size());
+  written_ += line.size();
 }
 
 void TraceFileSink::rotateIfFull() {
   struct stat mine {};
-  if (fd_ < 0 || fstat(fd_, &mine) != 0 || static_cast<std::size_t>(mine.st_size) < maxSize_) return;
+  if (fd_ < 0 || fstat(fd_, &mine) != 0) return;
+  noteSize(static_cast<std::size_t>(mine.st_size));
+  if (knownSize_ < maxSize_) return;
   FileLock lock(path_ + ".lock");
   struct stat named {};
   if (::stat(path_.c_str(), &named) == 0 && (named.st_ino != mine.st_ino || named.st_dev != mine.st_dev)) {

@@ -97,21 +97,23 @@ void TraceFileSink::reopen() {
   if (file == INVALID_HANDLE_VALUE) return;
   fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
   if (fd_ < 0) CloseHandle(file);
+  nextSizeCheck_ = {};
 }
 
 void TraceFileSink::sink_it_(const spdlog::details::log_msg& message) {
   spdlog::memory_buf_t line;
   formatter_->format(message, line);
-  rotateIfFull();
-  if (fd_ >= 0) writeAll(handleOf(fd_), line.data(), line.size());
+  if (sizeCheckDue(line.size())) rotateIfFull();
+  if (fd_ < 0) return;
+  writeAll(handleOf(fd_), line.data(), line.size());
+  written_ += line.size();
 }
 
 void TraceFileSink::rotateIfFull() {
   LARGE_INTEGER size{};
-  if (fd_ < 0 || !GetFileSizeEx(handleOf(fd_), &size) ||
-      static_cast<std::size_t>(size.QuadPart) < maxSize_) {
-    return;
-  }
+  if (fd_ < 0 || !GetFileSizeEx(handleOf(fd_), &size)) return;
+  noteSize(static_cast<std::size_t>(size.QuadPart));
+  if (knownSize_ < maxSize_) return;
   FileLock lock(path_ + ".lock");
   Identity mine, named;
   HANDLE current = openShared(path_, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
