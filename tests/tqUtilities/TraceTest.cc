@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,6 +149,27 @@ TEST(Trace, FullFileIsRotated) {
   EXPECT_TRUE(std::filesystem::exists(log + ".1"));
   EXPECT_LT(std::filesystem::file_size(log), 6u * 1024 * 1024);
   EXPECT_TRUE(kivtest::traced("after rotation"));
+}
+
+// Another process that fills the file is seen too, though this process's own short lines
+// would never have filled it.
+TEST(Trace, FileFilledByAnotherWriterIsRotatedAtTheNextCheck) {
+  TQUtilities_TraceW(L"test", L"before the other writer");
+  const std::string log = kivtest::traceFile();
+  const std::string backup = log + ".1";
+  std::error_code ignored;
+  std::filesystem::remove(backup, ignored);
+  {
+    std::ofstream other(log, std::ios::app | std::ios::binary);
+    const std::string line(1023, 'o');
+    for (int i = 0; i < 5 * 1024 + 1; ++i) other << line << '\n';
+  }
+  int written = 0;
+  EXPECT_TRUE(kivtest::waitFor([&] {
+    TQUtilities_TraceW(L"test", L"short line %d", ++written);
+    return std::filesystem::exists(backup);
+  })) << "no rotation after " << written << " lines";
+  EXPECT_LT(std::filesystem::file_size(log), 64u * 1024);
 }
 
 // Runs in a child process of the next test, which sets KIV_TEST_TRACE_CHILD.
