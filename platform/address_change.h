@@ -44,6 +44,12 @@ namespace testing {
 // handle that no wait accepts, so every wait on it fails.
 enum class AddressChangeStep { kNone, kOpen, kNonBlocking, kRequest, kJoin, kWait };
 void failAddressChangeStep(AddressFamily family, AddressChangeStep step);
+#ifdef _WIN32
+// Signals every open socket of the family as if its address list had changed. Wine
+// completes SIO_ADDRESS_LIST_CHANGE requests but never reports FD_ADDRESS_LIST_CHANGE
+// through WSAEventSelect, so the Windows tests cannot make a real change seen.
+void signalAddressChange(AddressFamily family);
+#endif
 }  // namespace testing
 
 }  // namespace kiv::platform

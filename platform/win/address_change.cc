@@ -24,17 +24,21 @@ bool injectedFailure(AddressFamily family, testing::AddressChangeStep step) {
 }
 
 // The object carries only its event (the waitable part); the socket that feeds the event
-// is kept here, by the event's slot.
+// is kept here, by the event's slot, with its family.
+struct OpenSocket {
+  SOCKET socket;
+  AddressFamily family;
+};
 std::mutex socketsGuard;
-std::map<int, SOCKET>& sockets() {
-  static auto* table = new std::map<int, SOCKET>;
+std::map<int, OpenSocket>& sockets() {
+  static auto* table = new std::map<int, OpenSocket>;
   return *table;
 }
 
 SOCKET socketOf(int eventSlot) {
   std::lock_guard held(socketsGuard);
   const auto found = sockets().find(eventSlot);
-  return found != sockets().end() ? found->second : INVALID_SOCKET;
+  return found != sockets().end() ? found->second.socket : INVALID_SOCKET;
 }
 
 WSAEVENT eventOf(int eventSlot) { return win::fromWaitSlot(eventSlot); }
@@ -69,7 +73,7 @@ std::unique_ptr<AddressChangeSocket> AddressChangeSocket::open(AddressFamily fam
   if (slot < 0) return nullptr;
   {
     std::lock_guard held(socketsGuard);
-    sockets()[slot] = socket.release();
+    sockets()[slot] = {socket.release(), family};
   }
   event.release();
   std::unique_ptr<AddressChangeSocket> made(new AddressChangeSocket(family, slot));
@@ -82,7 +86,7 @@ AddressChangeSocket::~AddressChangeSocket() {
   {
     std::lock_guard held(socketsGuard);
     if (const auto found = sockets().find(fd_); found != sockets().end()) {
-      socket = found->second;
+      socket = found->second.socket;
       sockets().erase(found);
     }
   }
@@ -121,6 +125,13 @@ bool AddressChangeSocket::rearm() {
 namespace testing {
 void failAddressChangeStep(AddressFamily family, AddressChangeStep step) {
   failingStep[static_cast<int>(family)].store(step);
+}
+
+void signalAddressChange(AddressFamily family) {
+  std::lock_guard held(socketsGuard);
+  for (const auto& [slot, open] : sockets()) {
+    if (open.family == family) WSASetEvent(eventOf(slot));
+  }
 }
 }  // namespace testing
 
