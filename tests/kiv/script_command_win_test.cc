@@ -1,0 +1,75 @@
+// `kiv script run|check` on Windows: a .cmd script run without a shell of the host's own,
+// its output printed and its exit code passed on, and the codes of a script that is not
+// configured, cannot start or runs past its time limit.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "kiv/KivTool.h"
+
+namespace kivtooltest {
+namespace {
+
+void configure(const std::string& key, const std::string& value) {
+  ASSERT_EQ(kiv({"config", "set", "dlox/common/kiv/general", key, value}), 0);
+}
+
+class KivScriptWin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::path(kivtest::home()) / "hooks";
+    std::filesystem::create_directories(directory_);
+    configure("ipchangescript", "");
+    configure("ipchangescripttimeout", "0");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+  // A .cmd file of these lines; its path, quoted.
+  std::string script(const std::string& name, const std::string& lines) {
+    const auto path = directory_ / name;
+    std::ofstream(path, std::ios::binary) << "@echo off\r\n" << lines;
+    return "\"" + path.string() + "\"";
+  }
+  std::filesystem::path directory_;
+};
+
+TEST_F(KivScriptWin, RunPrintsTheOutputAndExitsWithTheScriptsCode) {
+  const std::string hook = script("hook.cmd", "echo event=%KIV_EVENT%\r\necho oops 1>&2\r\nexit /b 3\r\n");
+  configure("ipchangescript", hook);
+  std::string out;
+  EXPECT_EQ(kiv({"script", "check"}, &out), 0);
+  EXPECT_EQ(out, "would run: " + hook + "\n");
+  EXPECT_EQ(kiv({"script", "run"}, &out), 3);
+  EXPECT_NE(out.find("event=manual\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("oops"), std::string::npos) << out;
+  EXPECT_EQ(kivtest::countTrace(") ended: exit 3 after "), 1);
+}
+
+TEST_F(KivScriptWin, EachWayOfNotRunningHasItsOwnCode) {
+  std::string out;
+  EXPECT_EQ(kiv({"script", "check"}, &out), 127);
+  EXPECT_EQ(kiv({"script", "run"}), 127);
+
+  configure("ipchangescript", "\"" + (directory_ / "no such hook.exe").string() + "\"");
+  EXPECT_EQ(kiv({"script", "run"}, &out), 126) << out;
+
+  // A child under a name nothing else uses, so that the test finds its own.
+  const std::string child = "kivscripttool" + std::to_string(GetCurrentProcessId()) + ".exe";
+  std::filesystem::copy_file(KIV_SLEEPER, directory_ / child);
+  configure("ipchangescript", script("slow.cmd", "\"" + (directory_ / child).string() + "\" 600\r\n"));
+  configure("ipchangescripttimeout", "1");
+  EXPECT_EQ(kiv({"script", "run"}, &out), 124);
+  EXPECT_NE(out.find("ran past \"ipchangescripttimeout\""), std::string::npos) << out;
+  // The job was ended with the script, so its child is gone and its file can go.
+  std::error_code removed;
+  EXPECT_TRUE(kivtest::waitFor([&] { return std::filesystem::remove(directory_ / child, removed); }))
+      << removed.message();
+}
+
+}  // namespace
+}  // namespace kivtooltest
