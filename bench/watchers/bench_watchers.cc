@@ -208,17 +208,24 @@ class MonitoredNamespace {
   int expected_ = 0;
 };
 
-// Argument: 0 no script, 1 the silent script.
-void BM_AddressChangeToReport(benchmark::State& state) {
-  if (!configureScript(state.range(0) == 0 ? L"" : shellCommandLine(kSilentScript))) {
+// Configures `script` and starts the notifier; false, the benchmark skipped with the
+// reason, when either failed.
+bool start(benchmark::State& state, MonitoredNamespace& monitored, const std::wstring& script) {
+  if (!configureScript(script)) {
     state.SkipWithError("the configuration store cannot be written");
-    return;
+    return false;
   }
-  MonitoredNamespace monitored;
   if (const std::string problem = monitored.start(); !problem.empty()) {
     state.SkipWithError(problem.c_str());
-    return;
+    return false;
   }
+  return true;
+}
+
+// Argument: 0 no script, 1 the silent script.
+void BM_AddressChangeToReport(benchmark::State& state) {
+  MonitoredNamespace monitored;
+  if (!start(state, monitored, state.range(0) == 0 ? L"" : shellCommandLine(kSilentScript))) return;
   std::vector<double> bareTimes, reportTimes, gaps;
   for (auto _ : state) {
     const auto timing = monitored.change();
@@ -273,15 +280,8 @@ std::optional<double> bareRun(const char* script) {
 // itself. Argument: 0 a line per write, 1 the lines in one block.
 void BM_ScriptOutputToReport(benchmark::State& state) {
   const char* printing = kPrintingScripts[state.range(0)];
-  if (!configureScript(shellCommandLine(kSilentScript))) {
-    state.SkipWithError("the configuration store cannot be written");
-    return;
-  }
   MonitoredNamespace monitored;
-  if (const std::string problem = monitored.start(); !problem.empty()) {
-    state.SkipWithError(problem.c_str());
-    return;
-  }
+  if (!start(state, monitored, shellCommandLine(kSilentScript))) return;
   std::vector<double> silentTimes, printingTimes, bareSilent, barePrinting;
   bool silentFirst = true;
   for (auto _ : state) {
