@@ -51,6 +51,10 @@ int TQStringA::comparei(const char* other) const {
   return TQStringW(mine.c_str()).comparei(theirs.c_str());
 }
 
+// Decided on the last character, not the last byte: in the double-byte code pages of
+// Windows (932, 936, 949, 950) the second byte of a character can be 0x5C, a backslash.
 void TQStringA::add_path_separator() {
-  if (text_.empty() || !kiv::path::isSeparator(text_.back())) text_ += kiv::path::kSeparator;
+  std::wstring wide;
+  kiv::codepage::toWide(text_, wide);
+  if (wide.empty() || !kiv::path::isSeparator(wide.back())) text_ += kiv::path::kSeparator;
 }

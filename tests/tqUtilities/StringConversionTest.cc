@@ -174,4 +174,18 @@ TEST(StringOperations, NullTextIsEmptyAndSeparatorIsAddedOnce) {
   EXPECT_EQ(TQStringW(L"a") + L"kiv" + TQStringW(L"/x"), L"akiv/x");
 }
 
+#ifdef _WIN32
+// A character whose second byte is a backslash is no separator. Runs where the ANSI code page
+// is 932 (its own test entry starts the program with LC_ALL=ja_JP.UTF-8 under Wine).
+TEST(StringOperations, DoubleByteCharacterEndingInABackslashByteIsNoSeparator) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932, not " << GetACP();
+  TQStringA path("C:\\data\\\x95\x5c");  // the last character is U+8868, bytes 95 5C
+  ASSERT_EQ(path.str().back(), '\\');
+  path.add_path_separator();
+  EXPECT_EQ(path.str(), "C:\\data\\\x95\x5c\\");
+  path.add_path_separator();
+  EXPECT_EQ(path.str(), "C:\\data\\\x95\x5c\\");
+}
+#endif
+
 }  // namespace
