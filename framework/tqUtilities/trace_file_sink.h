@@ -37,13 +37,20 @@ class TraceFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   bool sizeCheckDue(std::size_t adding) const {
     return knownSize_ + written_ + adding >= maxSize_ || Clock::now() >= nextSizeCheck_;
   }
-  void noteSize(std::size_t size) {
-    knownSize_ = size;
-    written_ = 0;
-    nextSizeCheck_ = Clock::now() + std::chrono::milliseconds(100);
-  }
-  // Rotates when the file has reached its maximum size; notes the size it found.
+  // Rotates when the file has reached its maximum size.
   void rotateIfFull();
+  // A newly opened file's size is not known yet.
+  void forgetSize() {
+    knownSize_ = 0;
+    written_ = 0;
+    nextSizeCheck_ = {};
+  }
+
+  // Each system's own.
+  bool currentSize(std::size_t* size) const;
+  void writeLine(const char* data, std::size_t size);
+  // Under the lock file: rotates, unless another process has already, and reopens.
+  void rotateShared();
   void rotateLocked();
   void reopen();
 

@@ -47,9 +47,6 @@ void writeAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-TraceFileSink::TraceFileSink(std::string path, std::size_t maxSize, int backups)
-    : path_(std::move(path)), maxSize_(maxSize), backups_(backups) {}
-
 TraceFileSink::~TraceFileSink() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -64,26 +61,23 @@ bool TraceFileSink::open(std::string* error) {
 void TraceFileSink::reopen() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  nextSizeCheck_ = {};
+  forgetSize();
 }
 
-void TraceFileSink::sink_it_(const spdlog::details::log_msg& message) {
-  spdlog::memory_buf_t line;
-  formatter_->format(message, line);
-  if (sizeCheckDue(line.size())) rotateIfFull();
-  if (fd_ < 0) return;
-  writeAll(fd_, line.data(), line.size());
-  written_ += line.size();
-}
-
-void TraceFileSink::rotateIfFull() {
+bool TraceFileSink::currentSize(std::size_t* size) const {
   struct stat mine {};
-  if (fd_ < 0 || fstat(fd_, &mine) != 0) return;
-  noteSize(static_cast<std::size_t>(mine.st_size));
-  if (knownSize_ < maxSize_) return;
+  if (fstat(fd_, &mine) != 0) return false;
+  *size = static_cast<std::size_t>(mine.st_size);
+  return true;
+}
+
+void TraceFileSink::writeLine(const char* data, std::size_t size) { writeAll(fd_, data, size); }
+
+void TraceFileSink::rotateShared() {
   FileLock lock(path_ + ".lock");
-  struct stat named {};
-  if (::stat(path_.c_str(), &named) == 0 && (named.st_ino != mine.st_ino || named.st_dev != mine.st_dev)) {
+  struct stat mine {}, named {};
+  if (fstat(fd_, &mine) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+      (named.st_ino != mine.st_ino || named.st_dev != mine.st_dev)) {
     reopen();  // another process has rotated already
     return;
   }

@@ -72,9 +72,6 @@ void writeAll(HANDLE file, const char* data, std::size_t size) {
 
 }  // namespace
 
-TraceFileSink::TraceFileSink(std::string path, std::size_t maxSize, int backups)
-    : path_(std::move(path)), maxSize_(maxSize), backups_(backups) {}
-
 TraceFileSink::~TraceFileSink() {
   if (fd_ >= 0) _close(fd_);
 }
@@ -97,23 +94,19 @@ void TraceFileSink::reopen() {
   if (file == INVALID_HANDLE_VALUE) return;
   fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
   if (fd_ < 0) CloseHandle(file);
-  nextSizeCheck_ = {};
+  forgetSize();
 }
 
-void TraceFileSink::sink_it_(const spdlog::details::log_msg& message) {
-  spdlog::memory_buf_t line;
-  formatter_->format(message, line);
-  if (sizeCheckDue(line.size())) rotateIfFull();
-  if (fd_ < 0) return;
-  writeAll(handleOf(fd_), line.data(), line.size());
-  written_ += line.size();
+bool TraceFileSink::currentSize(std::size_t* size) const {
+  LARGE_INTEGER length{};
+  if (!GetFileSizeEx(handleOf(fd_), &length)) return false;
+  *size = static_cast<std::size_t>(length.QuadPart);
+  return true;
 }
 
-void TraceFileSink::rotateIfFull() {
-  LARGE_INTEGER size{};
-  if (fd_ < 0 || !GetFileSizeEx(handleOf(fd_), &size)) return;
-  noteSize(static_cast<std::size_t>(size.QuadPart));
-  if (knownSize_ < maxSize_) return;
+void TraceFileSink::writeLine(const char* data, std::size_t size) { writeAll(handleOf(fd_), data, size); }
+
+void TraceFileSink::rotateShared() {
   FileLock lock(path_ + ".lock");
   Identity mine, named;
   HANDLE current = openShared(path_, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
