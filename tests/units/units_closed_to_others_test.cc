@@ -61,6 +61,10 @@ TEST_F(UnitsTest, UnitFilesAreClosedToOthersWhateverTheUmask) {
   EXPECT_TRUE(has(file, "group:users:rwx")) << file;
 
   if (geteuid() != 0 || kivtest::run("command -v setpriv >/dev/null") != 0) return;
+  // The outsider can run and reach the units directory, so only its access list can make
+  // the reads below fail.
+  ASSERT_EQ(runAsOutsider("true"), 0) << "setpriv cannot run a command as uid 65534";
+  ASSERT_EQ(runAsOutsider("stat " + units + " >/dev/null"), 0) << "the outsider cannot reach " << units;
   EXPECT_NE(runAsOutsider("ls " + units), 0) << "outside users: the units cannot be listed";
   EXPECT_NE(runAsOutsider("ls " + alice), 0);
   EXPECT_NE(runAsOutsider("cat " + alice + "/file"), 0) << "outside users: unit files cannot be read";

@@ -5,6 +5,7 @@
 
 #include "support/kiv_test.h"
 #include "support/test_process.h"
+#include "framework/tqUtilities/path_separator.h"
 
 namespace unitstest {
 
@@ -17,11 +18,8 @@ void UnitsTest::SetUp() {
 
 // As getUnitsPathA writes it: with the system's own separator.
 std::string UnitsTest::unitsDirectory() const {
-#ifdef _WIN32
-  return kivtest::home() + "\\Agent\\units";
-#else
-  return kivtest::home() + "/Agent/units";
-#endif
+  using kiv::path::kSeparator;
+  return kivtest::home() + kSeparator + "Agent" + kSeparator + "units";
 }
 
 std::string UnitsTest::value(const std::wstring& unit, const wchar_t* key) {
