@@ -119,16 +119,17 @@ struct Plugin {
 // The scripts of the output benchmark: the same loop, silent or printing 100 lines, either
 // with one `echo` each (a write per line, the way a shell script prints) or all at once at
 // the end (the way a program's buffered standard output reaches a pipe).
-const char* const kSilentScript = "i=0; out=; while [ $i -lt 100 ]; do i=$((i+1)); out=\"$out $i\"; done; : $out";
-const char* const kPrintingScripts[] = {
-    "i=0; out=; while [ $i -lt 100 ]; do i=$((i+1)); out=\"$out $i\"; "
-    "echo \"line $i of the script output\"; done; : $out",
-    "i=0; out=; while [ $i -lt 100 ]; do i=$((i+1)); out=\"$out $i\"; done; "
-    "printf \"line %s of the script output\\n\" $out",
+std::string countingLoop(const char* body) {
+  return std::string("i=0; out=; while [ $i -lt 100 ]; do i=$((i+1)); out=\"$out $i\"; ") + body + "done; ";
+}
+const std::string kSilentScript = countingLoop("") + ": $out";
+const std::string kPrintingScripts[] = {
+    countingLoop("echo \"line $i of the script output\"; ") + ": $out",
+    countingLoop("") + "printf \"line %s of the script output\\n\" $out",
 };
 
 // The host runs a script the way an operator configures one.
-std::wstring shellCommandLine(const char* script) {
+std::wstring shellCommandLine(const std::string& script) {
   return L"/bin/sh -c '" + kiv::utf::widen(script) + L"'";
 }
 
@@ -251,14 +252,14 @@ BENCHMARK(BM_AddressChangeToReport)
 
 // Runs `script` under /bin/sh the cheapest way a reader can: its output read and thrown
 // away. Microseconds from start to exit, or nothing.
-std::optional<double> bareRun(const char* script) {
+std::optional<double> bareRun(const std::string& script) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
   posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-  char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
+  char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()), nullptr};
   const auto started = Clock::now();
   pid_t pid = 0;
   const bool spawned = posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ) == 0;
@@ -279,7 +280,7 @@ std::optional<double> bareRun(const char* script) {
 // scripts under a reader that does nothing with the output: what printing costs the script
 // itself. Argument: 0 a line per write, 1 the lines in one block.
 void BM_ScriptOutputToReport(benchmark::State& state) {
-  const char* printing = kPrintingScripts[state.range(0)];
+  const std::string& printing = kPrintingScripts[state.range(0)];
   MonitoredNamespace monitored;
   if (!start(state, monitored, shellCommandLine(kSilentScript))) return;
   std::vector<double> silentTimes, printingTimes, bareSilent, barePrinting;
