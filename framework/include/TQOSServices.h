@@ -19,7 +19,7 @@ struct ITQOSLock : ITQImpl {
   virtual int tryLock(uint32_t timeoutMs) = 0;
 };
 
-// Whether an answer of tryLock means the lock is now held.
+// Whether an answer of lock or tryLock means the lock is now held.
 inline bool lockObtained(int answer) {
   return answer == 0 || answer == static_cast<int>(kiv::platform::kWaitAbandoned);
 }

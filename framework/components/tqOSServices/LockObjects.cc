@@ -14,12 +14,8 @@ namespace {
 
 // An abandoned lock is held like any other; what it guards may be half changed, which only
 // the trace tells.
-int traceTakeover(int answer, const wchar_t* function, const wchar_t* name) {
-  if (answer == static_cast<int>(kWaitAbandoned)) {
-    TQUtilities_TraceExW(L"tqOSServices", 1, L"%s: %s was abandoned by its last owner; taken over",
-                         function, name);
-  }
-  return answer;
+void traceTakeover(const wchar_t* kind, const wchar_t* name) {
+  TQUtilities_TraceExW(L"tqOSServices", 1, L"%s: %s was abandoned by its last owner; taken over", kind, name);
 }
 
 // What lock answers for a tryLock answer: a lock that is held, abandoned or not, is 0.
@@ -50,7 +46,9 @@ int CTQOSRecursiveLock::tryLock(uint32_t timeoutMs) {
   abandoned_ = false;
   guard.unlock();
   kiv::platform::callWhenThreadEnds(this);
-  return abandoned ? traceTakeover(static_cast<int>(kWaitAbandoned), L"CTQOSRecursiveLock::lock", L"the lock") : 0;
+  if (!abandoned) return 0;
+  traceTakeover(L"CTQOSRecursiveLock", L"an in-process lock");
+  return static_cast<int>(kWaitAbandoned);
 }
 
 int CTQOSRecursiveLock::unlock() {
@@ -78,7 +76,8 @@ int CTQOSNamedMutex::tryLock(uint32_t timeoutMs) {
   const uint32_t result = mutex_->acquire(timeoutMs);
   // A bounded wait that fails for another reason than time is still not held.
   if (result == kWaitFailed && timeoutMs != kInfinite) return static_cast<int>(kWaitTimeout);
-  return traceTakeover(static_cast<int>(result), L"CTQOSNamedMutex::lock", name_.c_str());
+  if (result == kWaitAbandoned) traceTakeover(L"CTQOSNamedMutex", name_.c_str());
+  return static_cast<int>(result);
 }
 
 int CTQOSNamedMutex::unlock() {
