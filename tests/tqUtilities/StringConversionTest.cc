@@ -124,6 +124,14 @@ TEST(StringOperations, CaseHandlingCoversNonAsciiLetters) {
   EXPECT_EQ(deseret.str(), std::wstring(L"\U00010400X\U0001F600"));
   EXPECT_EQ(TQStringW(L"\U00010400").comparei(L"\U00010428"), 0);
   EXPECT_NE(TQStringW(L"\U0001F600").comparei(L"\U0001F601"), 0);
+
+  // A lone surrogate is no character: it stays as it is, also last, and two different ones
+  // never compare equal.
+  TQStringW lone(L"a\xD800" L"b\xD83D");
+  lone.toupper();
+  EXPECT_EQ(lone.str(), std::wstring(L"A\xD800" L"B\xD83D"));
+  EXPECT_NE(TQStringW(L"\xD800").comparei(L"\xD801"), 0);
+  EXPECT_EQ(TQStringW(L"x\xDC00").comparei(L"X\xDC00"), 0);
 }
 
 TEST(StringOperations, PositionsOutOfRangeGiveEmptyResults) {
