@@ -12,6 +12,7 @@
 #include "tools/kiv/store_check.h"
 #include "tools/kiv/text_output.h"
 #include "tools/kiv/wide_argument.h"
+#include "tqNotify/framework/TQptr.h"
 #include "tqUtilities.h"
 
 namespace kiv::tool {
@@ -20,22 +21,6 @@ namespace {
 struct ConfigArgs {
   std::string section, key, value;
   bool asNumber = false;
-};
-
-// Owns one reference to the configuration object.
-class ConfigRef {
- public:
-  ConfigRef() { TQUtilities_GetConfigEx(&config_, -1); }
-  ~ConfigRef() {
-    if (config_ != nullptr) config_->Release();
-  }
-  ConfigRef(const ConfigRef&) = delete;
-  ConfigRef& operator=(const ConfigRef&) = delete;
-  ITQConfig* operator->() const { return config_; }
-  explicit operator bool() const { return config_ != nullptr; }
-
- private:
-  ITQConfig* config_ = nullptr;
 };
 
 // Decimal, or 0x-hexadecimal up to 0xffffffff (stored as that 32-bit pattern).
@@ -54,20 +39,21 @@ std::optional<int32_t> parseNumber(const std::string& text) {
   return std::nullopt;
 }
 
-// A store that cannot be opened yields no configuration object; one that opens but is
-// damaged answers reads as if the values were missing. Both are told apart here.
-bool unavailable(const ConfigRef& config) {
-  if (reportStoreProblem("kiv config")) return true;
-  if (config) return false;
-  std::fprintf(stderr, "kiv config: the configuration store cannot be used (the trace log says why)\n");
-  return true;
+// A store that opens but is damaged answers reads as if the values were missing, so it is
+// checked before anything opens it; one that cannot be opened yields no configuration object.
+TQptr<ITQConfig> openStore() {
+  TQptr<ITQConfig> config;
+  if (reportStoreProblem("kiv config")) return config;
+  TQUtilities_GetConfigEx(config.fill(), -1);
+  if (!config) std::fprintf(stderr, "kiv config: the configuration store cannot be used (the trace log says why)\n");
+  return config;
 }
 
 int runGet(const ConfigArgs& args) {
   requireUtf8("SECTION", args.section);
   requireUtf8("KEY", args.key);
-  ConfigRef config;
-  if (unavailable(config)) return kStoreUnusable;
+  const auto config = openStore();
+  if (!config) return kStoreUnusable;
   std::vector<char> buffer(256);
   for (;;) {
     auto size = static_cast<uint32_t>(buffer.size());
@@ -100,8 +86,8 @@ int runSet(const ConfigArgs& args) {
                                           "or a 0x-hexadecimal one up to 0xffffffff");
     }
   }
-  ConfigRef config;
-  if (unavailable(config)) return kStoreUnusable;
+  const auto config = openStore();
+  if (!config) return kStoreUnusable;
   const int rc = number ? config->setNumber(section.c_str(), key.c_str(), *number, 0)
                         : config->setStringW(section.c_str(), key.c_str(), text.c_str(), 0);
   if (rc != 0) {
@@ -122,8 +108,8 @@ void printValue(void*, const wchar_t* key, const wchar_t* text, int32_t number) 
 
 int runList(const ConfigArgs& args) {
   const TQStringW section = wideArgument("SECTION", args.section);
-  ConfigRef config;
-  if (unavailable(config)) return kStoreUnusable;
+  const auto config = openStore();
+  if (!config) return kStoreUnusable;
   // One snapshot, so that the values and the section names agree with each other.
   config->beginSnapshot();
   int rc = config->enumValues(section.c_str(), printValue, nullptr);

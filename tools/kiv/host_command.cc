@@ -227,8 +227,8 @@ class HostEndpoint {
 
 int runHost(const HostRole& role) {
   raiseDescriptorLimit();
-  reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
   if (auto held = heldByAnotherHost(); !held.empty()) return fail(role, HostFailure::kAnotherHost, held);
+  reportStoreProblem("kiv host");  // the plug-in would take a damaged store for an empty one
   PrintingSink sink(role);
   LoadedPlugin loaded;
   if (auto error = loaded.load(); !error.empty()) return fail(role, HostFailure::kNoPlugin, error);
