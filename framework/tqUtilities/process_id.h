@@ -2,8 +2,8 @@
 // (which must not be used across a fork) and for every trace line.
 #pragma once
 
-namespace kiv::config {
+namespace kiv {
 
 long processId();
 
-}  // namespace kiv::config
+}  // namespace kiv

@@ -48,7 +48,7 @@ std::shared_ptr<spdlog::sinks::sink> fileSink() {
 class ProcessIdFlag final : public spdlog::custom_flag_formatter {
  public:
   void format(const spdlog::details::log_msg&, const std::tm&, spdlog::memory_buf_t& out) override {
-    spdlog::details::fmt_helper::append_int(kiv::config::processId(), out);
+    spdlog::details::fmt_helper::append_int(kiv::processId(), out);
   }
   std::unique_ptr<custom_flag_formatter> clone() const override { return std::make_unique<ProcessIdFlag>(); }
 };

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-namespace kiv::config {
+namespace kiv {
 namespace {
 
 std::atomic<pid_t> currentPid{0};
@@ -23,4 +23,4 @@ long processId() {
   return currentPid.load(std::memory_order_relaxed);
 }
 
-}  // namespace kiv::config
+}  // namespace kiv

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-namespace kiv::config {
+namespace kiv {
 
 long processId() { return static_cast<long>(GetCurrentProcessId()); }
 
-}  // namespace kiv::config
+}  // namespace kiv
