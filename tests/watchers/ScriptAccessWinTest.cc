@@ -75,6 +75,33 @@ TEST(ScriptAccess, OnlyEntriesThatGuardTheObjectItselfCount) {
   EXPECT_EQ(writer({{WinBuiltinUsersSid, FILE_WRITE_DATA, 0, true}}), "");
 }
 
+TEST(ScriptAccess, AddingASubfolderIsNoChangeToAFolderButAppendingIsToAFile) {
+  constexpr BYTE kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  constexpr ACCESS_MASK kModify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+  // The root of a stock system drive: Authenticated Users may create folders there, and
+  // Modify reaches only what they create below it.
+  EXPECT_EQ(writer({{WinLocalSystemSid, FILE_ALL_ACCESS, kInherited},
+                    {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kInherited},
+                    {WinBuiltinUsersSid, kReadRun, kInherited},
+                    {WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
+                    {WinAuthenticatedUserSid, kModify, kInherited | INHERIT_ONLY_ACE}},
+                   true),
+            "");
+  // The same bit on a file lets its contents grow.
+  EXPECT_EQ(writer({{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                    {WinBuiltinUsersSid, kReadRun},
+                    {WinAuthenticatedUserSid, FILE_APPEND_DATA}},
+                   false),
+            "Authenticated Users");
+  // Adding a file or replacing the folder's children still changes what runs.
+  for (const ACCESS_MASK right : {ACCESS_MASK(FILE_ADD_FILE), ACCESS_MASK(FILE_DELETE_CHILD), ACCESS_MASK(DELETE),
+                                  ACCESS_MASK(WRITE_DAC), ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(GENERIC_WRITE),
+                                  ACCESS_MASK(GENERIC_ALL), ACCESS_MASK(kModify)}) {
+    SCOPED_TRACE(right);
+    EXPECT_EQ(writer({{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY | right}}, true), "Authenticated Users");
+  }
+}
+
 TEST(ScriptAccess, NoAccessListAtAllLetsEveryoneChangeIt) {
   EXPECT_EQ(kiv::notifier::nonAdministratorWriter(nullptr, false), "Everyone");
   EXPECT_EQ(writer({}), "") << "an empty list lets nobody in";

@@ -13,8 +13,14 @@
 namespace kiv::notifier {
 namespace {
 
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER |
-                                      GENERIC_WRITE | GENERIC_ALL;
+constexpr ACCESS_MASK kCommonChangeRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// On a file, writing or appending changes what runs.
+constexpr ACCESS_MASK kFileChangeRights = kCommonChangeRights | FILE_WRITE_DATA | FILE_APPEND_DATA;
+// On a folder the same bits mean "add file" and "add subdirectory". A new subfolder cannot
+// replace the script or a folder on its path (the names already exist), and the root of a
+// stock system drive grants it to Authenticated Users, so only adding files and deleting
+// or renaming what the folder holds count.
+constexpr ACCESS_MASK kFolderChangeRights = kCommonChangeRights | FILE_ADD_FILE | FILE_DELETE_CHILD;
 
 struct Principal {
   WELL_KNOWN_SID_TYPE type;
@@ -66,7 +72,7 @@ std::string refusalOf(const std::wstring& path, bool folder) {
 
 std::string nonAdministratorWriter(const ACL* dacl, bool folder) {
   if (dacl == nullptr) return "Everyone";
-  const ACCESS_MASK rights = kChangeRights | (folder ? FILE_DELETE_CHILD : 0);
+  const ACCESS_MASK rights = folder ? kFolderChangeRights : kFileChangeRights;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* entry = nullptr;
     if (!GetAce(const_cast<ACL*>(dacl), i, &entry)) continue;
