@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
+#include "support/kiv_test.h"
+#include "platform/utf8.h"
 #include "tqNotify/notifier/win/ScriptAccess.h"
 
 namespace {
@@ -105,6 +108,46 @@ TEST(ScriptAccess, AddingASubfolderIsNoChangeToAFolderButAppendingIsToAFile) {
 TEST(ScriptAccess, NoAccessListAtAllLetsEveryoneChangeIt) {
   EXPECT_EQ(kiv::notifier::nonAdministratorWriter(nullptr, false), "Everyone");
   EXPECT_EQ(writer({}), "") << "an empty list lets nobody in";
+}
+
+// The program an unquoted line starts is found as CreateProcessW finds it, so the check
+// examines the file that will run, not the first word of a path with blanks in it.
+TEST(ScriptAccess, TheProgramOfALineIsTheFileThatStartsEvenWithBlanksInItsPath) {
+  const std::wstring home = kiv::utf::widen(kivtest::home());
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const std::wstring folder = home + L"\\with blank";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring program = folder + L"\\run.exe";
+  ASSERT_TRUE(CopyFileW(self, program.c_str(), TRUE));
+
+  using kiv::notifier::programOfCommandLine;
+  EXPECT_EQ(programOfCommandLine(folder + L"\\run.exe --flag value"), program);
+  EXPECT_EQ(programOfCommandLine(folder + L"\\run --flag"), program) << ".exe is added as the system adds it";
+  EXPECT_EQ(programOfCommandLine(folder + L"\\run.exe"), program);
+  EXPECT_EQ(programOfCommandLine(L"\"" + program + L"\" --flag"), program);
+  EXPECT_EQ(programOfCommandLine(folder + L"\\missing.exe --flag"), L"");
+
+  // The shortest prefix that names a file wins, as it would start.
+  const std::wstring shorter = home + L"\\with.exe";
+  ASSERT_TRUE(CopyFileW(self, shorter.c_str(), TRUE));
+  EXPECT_EQ(programOfCommandLine(folder + L"\\run.exe --flag"), shorter);
+  // A folder by the name of a prefix is no program.
+  EXPECT_EQ(programOfCommandLine(L"\"" + folder + L"\" --flag"), L"");
+}
+
+TEST(ScriptAccess, AProgramWhosePathIsLongerThanMaxPathIsStillFound) {
+  std::wstring folder = kiv::utf::widen(kivtest::home());
+  while (folder.size() < MAX_PATH + 20) {
+    folder += L"\\" + std::wstring(40, L'd');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+  }
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const std::wstring program = folder + L"\\run.exe";
+  ASSERT_TRUE(CopyFileW(self, (L"\\\\?\\" + program).c_str(), TRUE));
+  const std::wstring found = kiv::notifier::programOfCommandLine(L"\\\\?\\" + program + L" --flag");
+  EXPECT_TRUE(found == program || found == L"\\\\?\\" + program) << kiv::utf::narrow(found);
 }
 
 }  // namespace

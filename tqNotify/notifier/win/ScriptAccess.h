@@ -16,6 +16,10 @@ namespace kiv::notifier {
 // adding a subfolder does not. No list at all lets everyone. Empty when nobody else may.
 std::string nonAdministratorWriter(const ACL* dacl, bool folder);
 
+// The full path of the file CreateProcessW starts for `commandLine` (no application name
+// given), found as it finds it; empty when there is none.
+std::wstring programOfCommandLine(const std::wstring& commandLine);
+
 // Why the file the command line starts may not be trusted; empty when it may, or when no
 // such file is found (the start then fails and says so).
 std::string programAccessRefusal(const std::wstring& commandLine);
