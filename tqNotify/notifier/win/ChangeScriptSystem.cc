@@ -1,6 +1,6 @@
-// CreateProcessW hands the host's own environment on, so the variables are set in the
-// host's environment, which Windows guards with a lock. The script runs in a job object of
-// its own, which ends as a whole, children included.
+// The script gets an environment block of its own, the host's with the variables put over
+// it: the host's environment, which every thread shares, stays as it is. The script runs in
+// a job object of its own, which ends as a whole, children included.
 #include "tqNotify/notifier/ChangeScriptSystem.h"
 
 #include <windows.h>
@@ -12,10 +12,9 @@ namespace kiv::notifier {
 // CreateProcessW starts the command line itself, with no shell in between.
 std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand&, std::wstring_view commandLine,
                                                              const ScriptVariables& variables) {
-  for (const auto& [name, value] : variables) {
-    SetEnvironmentVariableW(kiv::utf::widen(name).c_str(), kiv::utf::widen(value).c_str());
-  }
-  return kiv::platform::Process::startReading(commandLine);
+  std::vector<std::wstring> environment;
+  for (const auto& [name, value] : variables) environment.push_back(kiv::utf::widen(name + "=" + value));
+  return kiv::platform::Process::startReading(commandLine, environment);
 }
 
 bool canEndScriptGroup() { return true; }
