@@ -36,6 +36,11 @@ class IPMonitorWinTest : public ::testing::Test {
     kiv::platform::testing::setAdapterAddressesAnswer(AddressQueryAnswer{false, {"192.0.2.1"}});
   }
   void TearDown() override {
+    // The configuration outlives the test in its home; a later test must not find a script.
+    watchertest::setIpChangeScript(L"");
+    TQptr<ITQConfig> config;
+    TQUtilities_GetConfigEx(config.fill(), -1);
+    if (config) config->setStringW(L"dlox/common/kiv/general", L"ipchangescripttimeout", L"", 0);
     kiv::platform::testing::setAdapterAddressesAnswer(std::nullopt);
     WSACleanup();
   }
