@@ -40,13 +40,24 @@ std::optional<std::vector<std::string>> queryAdapterAddresses() {
   return systemAdapterAddresses();
 }
 
+std::optional<std::vector<std::string>> queryLocalAddresses() {
+  auto addresses = queryAdapterAddresses();
+  if (addresses && !addresses->empty()) return addresses;
+  auto ipv4 = queryIPv4AdapterAddresses();
+  if (ipv4 && !ipv4->empty()) return ipv4;
+  // Nothing either way: an empty answer from one is still an answer, the failure of both
+  // is not.
+  return addresses ? addresses : ipv4;
+}
+
 std::optional<std::vector<std::string>> queryUsableAddresses() {
+  bool chosen = false;
   {
     std::lock_guard guard(overrides().lock);
-    if (auto answer = overridden(overrides().adapterAddresses)) return *answer;
+    chosen = overrides().adapterAddresses.has_value();
   }
-  auto addresses = systemAdapterAddresses();
-  if (!addresses) return addresses;
+  auto addresses = queryLocalAddresses();
+  if (!addresses || chosen) return addresses;
   // Asked after the list: an address that was tentative when listed and usable by now
   // counts as usable, which it is; one added after the list is not in it. Either way the
   // kernel announces the end of detection, so the next look sees the address as it is.

@@ -17,7 +17,10 @@ std::optional<std::vector<std::string>> queryAdapterAddresses();
 // Nothing when the query fails or the list does not fit even after one retry with the
 // size the system asked for.
 std::optional<std::vector<std::string>> queryIPv4AdapterAddresses();
-// The addresses of queryAdapterAddresses that can be used: without the IPv6 ones whose
+// The addresses of queryAdapterAddresses, or of queryIPv4AdapterAddresses when that
+// yields nothing; nothing only when both fail.
+std::optional<std::vector<std::string>> queryLocalAddresses();
+// The addresses of queryLocalAddresses that can be used: without the IPv6 ones whose
 // duplicate-address detection still runs or has failed (deprecated ones stay: they still
 // serve the connections that use them). A test's chosen adapter answer counts as usable.
 std::optional<std::vector<std::string>> queryUsableAddresses();

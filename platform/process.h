@@ -39,6 +39,10 @@ class Process {
   // As startHidden, with standard output and standard error each on a pipe for
   // waitReading, and the process in a job of its own that endTree ends as a whole.
   static std::unique_ptr<Process> startReading(std::wstring_view commandLine);
+  // As above, with the host's environment and `environment` ("NAME=value" each) put over
+  // it in the process's environment only.
+  static std::unique_ptr<Process> startReading(std::wstring_view commandLine,
+                                               const std::vector<std::wstring>& environment);
 #endif
   // Watches a running process by pid; null when it does not exist.
   static std::unique_ptr<Process> open(int pid);

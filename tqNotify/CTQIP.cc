@@ -88,10 +88,7 @@ void CTQIP::GetLocalAddresses(std::list<TQStringW>& list, bool applyPolicy) {
   TQUtilities_GetTracerEx(tracer.fill(), -1);
   list.clear();
 
-  if (auto addresses = kiv::platform::queryAdapterAddresses()) appendNarrow(list, *addresses);
-  if (list.empty()) {
-    if (auto addresses = kiv::platform::queryIPv4AdapterAddresses()) appendNarrow(list, *addresses);
-  }
+  if (auto addresses = kiv::platform::queryLocalAddresses()) appendNarrow(list, *addresses);
 
   applyScopes(list, applyPolicy, tracer.get());
   if (list.empty()) {

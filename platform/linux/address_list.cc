@@ -15,6 +15,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/linux/unique_fd.h"
+
 namespace kiv::platform {
 namespace {
 
@@ -72,13 +74,6 @@ struct IfAddrsDeleter {
   void operator()(ifaddrs* list) const { ::freeifaddrs(list); }
 };
 
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // One SIOCGIFCONF call into a buffer of `size` bytes. Gives the bytes used, and in
 // *needed the size the whole list takes; nothing on failure.
 std::optional<int> fillInterfaceList(int fd, std::vector<char>& buffer, int* needed) {
@@ -133,14 +128,14 @@ std::optional<std::vector<std::string>> systemAdapterAddresses() {
 }
 
 std::optional<std::vector<std::string>> systemIPv4AdapterAddresses(std::size_t initialSize) {
-  Descriptor socket{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-  if (socket.fd < 0) return std::nullopt;
+  const UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket) return std::nullopt;
   // Like the adapter query it stands in for: one call with the starting buffer, and when
   // that was too small one more with the size the system asked for, then give up.
   std::vector<char> buffer(std::max<std::size_t>(initialSize, 1));
   for (int call = 0; call < 2; ++call) {
     int needed = 0;
-    const auto used = fillInterfaceList(socket.fd, buffer, &needed);
+    const auto used = fillInterfaceList(socket.get(), buffer, &needed);
     if (!used) return std::nullopt;
     if (needed <= *used) return interfaceAddressTexts(buffer, *used);
     buffer.assign(static_cast<std::size_t>(needed), 0);

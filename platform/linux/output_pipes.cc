@@ -17,24 +17,19 @@ constexpr std::size_t kChunk = 65536;
 // writing must not keep the host reading for ever.
 constexpr std::size_t kDrainLimit = 1 << 20;
 
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 // Reads one chunk; false once the pipe has nothing more to give now (empty) or ever (closed,
 // in which case `fd` is closed too).
-bool readChunk(int& fd, OutputStream stream, const OutputReceiver& receiver) {
+bool readChunk(UniqueFd& fd, OutputStream stream, const OutputReceiver& receiver) {
   std::array<char, kChunk> buffer;
   ssize_t got;
-  while ((got = ::read(fd, buffer.data(), buffer.size())) < 0 && errno == EINTR) {
+  while ((got = ::read(fd.get(), buffer.data(), buffer.size())) < 0 && errno == EINTR) {
   }
   if (got > 0) {
     if (receiver) receiver(stream, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     return true;
   }
   if (got < 0 && errno == EAGAIN) return false;
-  closeFd(fd);
+  fd.reset();
   return false;
 }
 
@@ -47,29 +42,22 @@ std::unique_ptr<OutputPipes> OutputPipes::open() {
   for (int i = 0; i < 2; ++i) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return nullptr;
-    pipes->host[i] = ends[0];
-    pipes->child[i] = ends[1];
+    pipes->host[i].reset(ends[0]);
+    pipes->child[i].reset(ends[1]);
     // Only our end is non-blocking: the child writes as it would to any pipe.
     if (::fcntl(ends[0], F_SETFL, O_NONBLOCK) != 0) return nullptr;
   }
   return pipes;
 }
 
-OutputPipes::~OutputPipes() {
-  for (int i = 0; i < 2; ++i) {
-    closeFd(host[i]);
-    closeFd(child[i]);
-  }
-}
-
 bool OutputPipes::addTo(posix_spawn_file_actions_t* actions) const {
-  return posix_spawn_file_actions_adddup2(actions, child[0], 1) == 0 &&
-         posix_spawn_file_actions_adddup2(actions, child[1], 2) == 0;
+  return posix_spawn_file_actions_adddup2(actions, child[0].get(), 1) == 0 &&
+         posix_spawn_file_actions_adddup2(actions, child[1].get(), 2) == 0;
 }
 
 void OutputPipes::closeChildEnds() {
-  closeFd(child[0]);
-  closeFd(child[1]);
+  child[0].reset();
+  child[1].reset();
 }
 
 uint32_t OutputPipes::readUntilEnd(int pidfd, uint32_t timeoutMs, const OutputReceiver& receiver) {
@@ -81,7 +69,7 @@ uint32_t OutputPipes::readUntilEnd(int pidfd, uint32_t timeoutMs, const OutputRe
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       wait = left > 0 ? static_cast<int>(left) : 0;
     }
-    pollfd polled[3] = {{pidfd, POLLIN, 0}, {host[0], POLLIN, 0}, {host[1], POLLIN, 0}};
+    pollfd polled[3] = {{pidfd, POLLIN, 0}, {host[0].get(), POLLIN, 0}, {host[1].get(), POLLIN, 0}};
     const int ready = ::poll(polled, 3, wait);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return kWaitFailed;
@@ -99,7 +87,7 @@ uint32_t OutputPipes::readUntilEnd(int pidfd, uint32_t timeoutMs, const OutputRe
 void OutputPipes::drain(const OutputReceiver& receiver) {
   for (int i = 0; i < 2; ++i) {
     std::size_t taken = 0;
-    while (host[i] >= 0 && taken < kDrainLimit && readChunk(host[i], streamOf(i), receiver)) taken += kChunk;
+    while (host[i] && taken < kDrainLimit && readChunk(host[i], streamOf(i), receiver)) taken += kChunk;
   }
 }
 

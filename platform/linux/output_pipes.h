@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/linux/unique_fd.h"
 #include "platform/process.h"
 
 namespace kiv::platform {
@@ -14,7 +15,6 @@ namespace kiv::platform {
 struct OutputPipes {
   // Null, with errno set, when the pipes cannot be made.
   static std::unique_ptr<OutputPipes> open();
-  ~OutputPipes();
 
   // Puts the child's ends on descriptors 1 and 2 of the process to be spawned.
   bool addTo(posix_spawn_file_actions_t* actions) const;
@@ -26,8 +26,8 @@ struct OutputPipes {
   // Reads what the pipes hold now, without waiting for more.
   void drain(const OutputReceiver& receiver);
 
-  int host[2] = {-1, -1};   // our read ends: output, error
-  int child[2] = {-1, -1};  // the write ends the child gets
+  UniqueFd host[2];   // our read ends: output, error
+  UniqueFd child[2];  // the write ends the child gets
 };
 
 }  // namespace kiv::platform

@@ -108,19 +108,24 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// The host's environment with `overrides` put over it.
+// The host's environment with `overrides` put over it. An override that is no "NAME=value"
+// (no '=', or nothing before it) names no variable: it is left out, and replaces nothing.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+  std::vector<const std::string*> kept;
+  for (const auto& override : overrides) {
+    const std::size_t equals = override.find('=');
+    if (equals != std::string::npos && equals > 0) kept.push_back(&override);
+  }
   std::vector<std::string> merged;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
     bool replaced = false;
-    for (const auto& override : overrides) {
-      const auto name = override.substr(0, override.find('=') + 1);
-      replaced = replaced || variable.substr(0, name.size()) == name;
+    for (const std::string* override : kept) {
+      replaced = replaced || variable.starts_with(std::string_view(*override).substr(0, override->find('=') + 1));
     }
     if (!replaced) merged.emplace_back(variable);
   }
-  merged.insert(merged.end(), overrides.begin(), overrides.end());
+  for (const std::string* override : kept) merged.push_back(*override);
   return merged;
 }
 

@@ -14,15 +14,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/unique_fd.h"
+
 namespace kiv::platform {
 namespace {
-
-struct Socket {
-  int fd;
-  ~Socket() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 bool requestDump(int fd) {
   struct {
@@ -68,13 +63,13 @@ void noteIfUnusable(const nlmsghdr* header, std::multiset<std::string>& unusable
 }  // namespace
 
 std::optional<std::multiset<std::string>> systemUnusableAddresses() {
-  Socket socket{::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
-  if (socket.fd < 0 || !requestDump(socket.fd)) return std::nullopt;
+  const UniqueFd socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  if (!socket || !requestDump(socket.get())) return std::nullopt;
   std::multiset<std::string> unusable;
   alignas(nlmsghdr) std::array<char, 32768> buffer;
   for (;;) {
     ssize_t got;
-    while ((got = ::recv(socket.fd, buffer.data(), buffer.size(), 0)) < 0 && errno == EINTR) {
+    while ((got = ::recv(socket.get(), buffer.data(), buffer.size(), 0)) < 0 && errno == EINTR) {
     }
     if (got <= 0) return std::nullopt;
     // Unsigned, as the messages' own lengths are that the macros compare it with.

@@ -2,8 +2,14 @@
 // a wait covers the process and both reads at once.
 #include "platform/win/output_pipes.h"
 
+#include <ntsecapi.h>
+
 #include <atomic>
+#include <cwchar>
+#include <iterator>
 #include <string>
+
+#include "platform/win/owner_only.h"
 
 namespace kiv::platform {
 namespace {
@@ -12,10 +18,20 @@ namespace {
 // writing must not keep the host reading for ever.
 constexpr std::size_t kDrainReads = 16;
 
+// A name nobody can guess before the pipe exists, so that no other process can create it
+// first or connect in the moment between creation and the host's own connect; empty with
+// the last error set when the system has no random bytes to give.
 std::wstring uniquePipeName() {
   static std::atomic<unsigned> counter{0};
+  unsigned long long secret[2] = {};
+  if (!RtlGenRandom(secret, sizeof secret)) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return {};
+  }
+  wchar_t text[40] = {};
+  std::swprintf(text, std::size(text), L"%016llx%016llx", secret[0], secret[1]);
   return L"\\\\.\\pipe\\kiv-script-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter.fetch_add(1));
+         std::to_wstring(counter.fetch_add(1)) + L"-" + text;
 }
 
 OutputStream streamOf(std::size_t index) {
@@ -28,10 +44,15 @@ std::unique_ptr<OutputPipes> OutputPipes::open() {
   auto pipes = std::make_unique<OutputPipes>();
   pipes->job.reset(CreateJobObjectW(nullptr, nullptr));
   if (!pipes->job) return nullptr;
+  // Only the host's own user (and the system and the administrators) may open the pipes.
+  const auto security = win::ownerOnlySecurity();
+  if (!security) return nullptr;
+  SECURITY_ATTRIBUTES ownerOnly{sizeof ownerOnly, security.get(), FALSE};
   for (auto& stream : pipes->streams) {
     const std::wstring name = uniquePipeName();
+    if (name.empty()) return nullptr;
     stream.read.reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0, nullptr));
+                                       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0, &ownerOnly));
     if (!stream.read) return nullptr;
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     stream.write.reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr));

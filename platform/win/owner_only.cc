@@ -59,6 +59,12 @@ bool withoutSecurity() { return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
 
 }  // namespace
 
+void LocalFreeDeleter::operator()(void* memory) const { LocalFree(memory); }
+
+std::unique_ptr<void, LocalFreeDeleter> ownerOnlySecurity() {
+  return std::unique_ptr<void, LocalFreeDeleter>(ownerOnlyDescriptor().release());
+}
+
 bool createDirectory(const std::wstring& path, unsigned mode) {
   if ((mode & 044) != 0) return CreateDirectoryW(path.c_str(), nullptr) != 0;
   const UniqueLocal descriptor = ownerOnlyDescriptor();

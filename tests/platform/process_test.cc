@@ -161,6 +161,26 @@ TEST(Process, BothStreamsAreReadAndAChildKeepingThemOpenHoldsNothing) {
   EXPECT_EQ(process->exitSignal(), 0);
 }
 
+// Entries that name no variable are left out; they must not take the host's variables
+// with them.
+TEST(Process, TheEnvironmentIsTheHostsWithTheOverridesAndNothingElse) {
+  ASSERT_EQ(setenv("KIV_TEST_KEPT", "host", 1), 0);
+  ASSERT_EQ(setenv("KIV_TEST_REPLACED", "host", 1), 0);
+  auto process = Process::startReading(
+      "/bin/sh", {"sh", "-c", "echo \"$KIV_TEST_KEPT $KIV_TEST_REPLACED $KIV_TEST_NEW\"; env | grep -c '^=' || true"},
+      {"NO_EQUALS_SIGN", "=nameless", "KIV_TEST_REPLACED=child", "KIV_TEST_NEW=new"});
+  unsetenv("KIV_TEST_KEPT");
+  unsetenv("KIV_TEST_REPLACED");
+  ASSERT_TRUE(process);
+  std::string out;
+  const OutputReceiver receiver = [&](OutputStream stream, std::string_view bytes) {
+    if (stream == OutputStream::kStandardOutput) out.append(bytes);
+  };
+  EXPECT_EQ(process->waitReading(60000, receiver), kWaitObject0);
+  EXPECT_EQ(out, "host child new\n0\n");
+  EXPECT_EQ(process->exitCode(), 0);
+}
+
 TEST(Process, ASignalThatEndsItIsTold) {
   auto process = Process::startReading("/bin/sh", {"sh", "-c", "kill -TERM $$"}, {});
   ASSERT_TRUE(process);

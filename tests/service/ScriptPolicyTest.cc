@@ -79,7 +79,6 @@ TEST_F(ScriptPolicyTest, NamesAreFoundOnTheSearchPathLikeTheShellFindsThem) {
   EXPECT_EQ(findProgram("tool", notExecutable), "");
   EXPECT_EQ(findProgram(tool, ""), tool);
   const auto found = kiv::notifier::checkScriptCommand("sh -c 'exit 0'");
-  EXPECT_EQ(found.program, findProgram("sh", kiv::platform::programSearchPath()));
   EXPECT_EQ(found.arguments, (Words{"sh", "-c", "exit 0"}));
   // What cannot start fails at the start, which traces why; a missing file below a
   // directory that others can write is still refused.

@@ -97,6 +97,21 @@ TEST_F(AddressListTest, OlderQueryOnlyWhenTheNewerYieldsNothing) {
   EXPECT_EQ(addresses(false), (Texts{L"0.0.0.0", L"192.0.2.7"}));
 }
 
+TEST_F(AddressListTest, TheMonitorsAddressesFallBackToTheOlderQueryAsTheListDoes) {
+  kiv::platform::testing::setIPv4AdapterAddressesAnswer(AddressQueryAnswer{false, {"192.0.2.7"}});
+  adapters({"2001:db8::7"});
+  EXPECT_EQ(kiv::platform::queryUsableAddresses(), std::vector<std::string>{"2001:db8::7"});
+  adapters({});
+  EXPECT_EQ(kiv::platform::queryUsableAddresses(), std::vector<std::string>{"192.0.2.7"});
+  adapters({}, true);
+  EXPECT_EQ(kiv::platform::queryUsableAddresses(), std::vector<std::string>{"192.0.2.7"});
+  // Only when neither query answers are the addresses unreadable.
+  kiv::platform::testing::setIPv4AdapterAddressesAnswer(AddressQueryAnswer{true, {}});
+  EXPECT_FALSE(kiv::platform::queryUsableAddresses());
+  adapters({});
+  EXPECT_EQ(kiv::platform::queryUsableAddresses(), std::vector<std::string>{});
+}
+
 TEST_F(AddressListTest, RealQueriesIncludingTheRetryWithTheAskedSize) {
   const auto both = kiv::platform::queryAdapterAddresses();
   ASSERT_TRUE(both);

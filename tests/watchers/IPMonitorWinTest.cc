@@ -14,6 +14,7 @@
 #include "platform/address_change.h"
 #include "platform/address_list.h"
 #include "platform/process_list.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -35,6 +36,11 @@ class IPMonitorWinTest : public ::testing::Test {
     kiv::platform::testing::setAdapterAddressesAnswer(AddressQueryAnswer{false, {"192.0.2.1"}});
   }
   void TearDown() override {
+    // The configuration outlives the test in its home; a later test must not find a script.
+    watchertest::setIpChangeScript(L"");
+    TQptr<ITQConfig> config;
+    TQUtilities_GetConfigEx(config.fill(), -1);
+    if (config) config->setStringW(L"dlox/common/kiv/general", L"ipchangescripttimeout", L"", 0);
     kiv::platform::testing::setAdapterAddressesAnswer(std::nullopt);
     WSACleanup();
   }
@@ -52,7 +58,8 @@ TEST_F(IPMonitorWinTest, AScriptPastItsTimeLimitEndsWithItsChildrenAndTheChangeI
   const auto script = directory / "slow.cmd";
   {
     std::ofstream out(script);
-    out << "@echo off\r\necho added %KIV_ADDED%\r\necho to error 1>&2\r\nstart \"\" /b \"" << (directory / child).string()
+    out << "@echo off\r\necho added %KIV_ADDED%\r\necho all %KIV_ADDRESSES%\r\necho removed [%KIV_REMOVED%]\r\n"
+        << "echo home %KIV_HOME%\r\necho to error 1>&2\r\nstart \"\" /b \"" << (directory / child).string()
         << "\" 600\r\n\"" << (directory / child).string() << "\" 600\r\n";
   }
   watchertest::setIpChangeScript(L"\"" + script.wstring() + L"\"");
@@ -78,6 +85,14 @@ TEST_F(IPMonitorWinTest, AScriptPastItsTimeLimitEndsWithItsChildrenAndTheChangeI
   EXPECT_EQ(trace.count("IPv4 address change detected"), 1);
   EXPECT_EQ(trace.count("ipchangescript still ran after 1 s"), 1);
   EXPECT_EQ(trace.count(") stdout: added 192.0.2.2"), 1);
+  EXPECT_EQ(trace.count(") stdout: all 192.0.2.1 192.0.2.2"), 1);
+  EXPECT_EQ(trace.count(") stdout: removed []"), 1);
+  // The host's own variables reach the script beside the ones put over them.
+  EXPECT_EQ(trace.count(") stdout: home " + kivtest::home()), 1);
+  // The variables went into the script's environment only, not the host's.
+  for (const wchar_t* name : {L"KIV_EVENT", L"KIV_ADDRESSES", L"KIV_ADDED", L"KIV_REMOVED"}) {
+    EXPECT_EQ(GetEnvironmentVariableW(name, nullptr, 0), 0u) << kiv::utf::narrow(name);
+  }
   EXPECT_EQ(trace.count(") stderr: to error"), 1);
   EXPECT_TRUE(endedBeforeReport);
   EXPECT_TRUE(kivtest::waitFor([&] { return !running(child); })) << "a process the script started survived";

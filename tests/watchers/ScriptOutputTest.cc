@@ -60,4 +60,23 @@ TEST(ScriptOutput, ALineWithoutEndIsPassedOnInPiecesOfTheLongestLine) {
   EXPECT_EQ(c.lines, (decltype(c.lines){{kOut, "abcd"}, {kOut, "efgh"}, {kOut, "ij"}}));
 }
 
+TEST(ScriptOutput, ALineOfExactlyTheLongestLengthStaysOneLineWithEitherEnd) {
+  Collected c(1000, 0, 4);
+  c.output.take(kOut, "abcd\nefgh\r");
+  c.output.take(kOut, "\nijklmnop\nqrst\r\n");
+  c.output.finish();
+  EXPECT_EQ(c.lines, (decltype(c.lines){{kOut, "abcd"}, {kOut, "efgh"}, {kOut, "ijkl"}, {kOut, "mnop"}, {kOut, "qrst"}}));
+  EXPECT_EQ(c.output.dropped(), 0u);
+}
+
+TEST(ScriptOutput, ACarriageReturnThatEndsNoLineIsKeptInThePieceItFallsIn) {
+  Collected c(1000, 0, 4);
+  c.output.take(kOut, "abc\refgh\n");  // the '\r' is the last character of a piece
+  c.output.take(kOut, "ijkl\rm\n");     // and here the first of the next one
+  c.output.take(kErr, "wxyz\r");         // an unfinished last line
+  c.output.finish();
+  EXPECT_EQ(c.lines, (decltype(c.lines){{kOut, "abc?"}, {kOut, "efgh"}, {kOut, "ijkl"}, {kOut, "?m"},
+                                       {kErr, "wxyz"}, {kErr, "?"}}));
+}
+
 }  // namespace

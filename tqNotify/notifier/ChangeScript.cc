@@ -35,12 +35,18 @@ std::string joined(const std::vector<std::string>& addresses) {
   return list;
 }
 
-// A number, or decimal text as left by a value written as a string; 0 when unset or not
-// a positive number.
-uint32_t readPositive(const wchar_t* key) {
+// The configuration prepared for reading; null when it cannot be.
+TQptr<ITQConfig> preparedConfig() {
   TQptr<ITQConfig> config;
   TQUtilities_GetConfigEx(config.fill(), 2);
-  if (!config || config->prepare(0, 2) != 0) return 0;
+  if (config && config->prepare(0, 2) != 0) return TQptr<ITQConfig>();
+  return config;
+}
+
+// A number, or decimal text as left by a value written as a string; 0 when unset or not
+// a positive number.
+uint32_t readPositive(ITQConfig* config, const wchar_t* key) {
+  if (config == nullptr) return 0;
   int32_t number = 0;
   if (config->getNumber(kSection, key, &number, 0) == 0) return number > 0 ? static_cast<uint32_t>(number) : 0;
   wchar_t text[32] = {};
@@ -93,7 +99,7 @@ class RunTrace {
 
 // Waits for the started script, reading its output, and ends it at its time limit.
 ScriptRun waitForScript(kiv::platform::Process& script, const ScriptEvent& event, const wchar_t* commandLine,
-                        const ScriptOutput::LineSink& echo) {
+                        uint32_t timeoutSeconds, const ScriptOutput::LineSink& echo) {
   using namespace kiv::platform;
   const auto started = std::chrono::steady_clock::now();
   RunTrace trace(event, script.pid(), echo);
@@ -101,12 +107,20 @@ ScriptRun waitForScript(kiv::platform::Process& script, const ScriptEvent& event
                       [&](OutputStream stream, const std::string& text) { trace.line(stream, text); });
   const OutputReceiver receiver = [&](OutputStream stream, std::string_view bytes) { output.take(stream, bytes); };
 
-  const uint32_t timeoutSeconds = canEndScriptGroup() ? changeScriptTimeoutSeconds() : 0;
+  const auto deadline = started + std::chrono::seconds(timeoutSeconds);
+  // What is left of the time limit, in milliseconds; kInfinite without one.
+  const auto remainingMs = [&]() -> uint32_t {
+    if (timeoutSeconds == 0) return kInfinite;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+  };
   ScriptRun run;
   run.outcome = ScriptOutcome::kEnded;
-  uint32_t result = script.waitReading(timeoutSeconds == 0 ? kInfinite : timeoutSeconds * 1000U, receiver);
+  uint32_t result = script.waitReading(remainingMs(), receiver);
+  // Should reading fail, the time limit still holds for the plain wait that replaces it.
+  if (result == kWaitFailed) result = script.wait(remainingMs());
   if (result == kWaitTimeout) {
-    endScriptGroup(script);
+    endScriptGroup(script, receiver);
     TQUtilities_TraceErrorW(kSource, L"%s: ipchangescript still ran after %u s; its process group was ended: %s",
                             event.function, timeoutSeconds, commandLine);
     run.outcome = ScriptOutcome::kTimedOut;
@@ -124,11 +138,11 @@ ScriptRun waitForScript(kiv::platform::Process& script, const ScriptEvent& event
 
 ConfiguredScript configuredScript() {
   ConfiguredScript script;
-  TQptr<ITQConfig> config;
-  TQUtilities_GetConfigEx(config.fill(), 2);
-  if (!config || config->prepare(0, 2) != 0) return script;
+  const TQptr<ITQConfig> config = preparedConfig();
+  if (!config) return script;
   std::array<wchar_t, kCommandLineCapacity> commandLine{};
   uint32_t size = kCommandLineCapacity;
+  script.timeoutSeconds = readPositive(config.get(), L"ipchangescripttimeout");
   config->getStringW(kSection, L"ipchangescript", commandLine.data(), &size, 0);
   commandLine.back() = L'\0';  // a store that filled the buffer to the end left no terminator
   script.commandLine = commandLine.data();
@@ -136,9 +150,9 @@ ConfiguredScript configuredScript() {
   return script;
 }
 
-uint32_t changeScriptTimeoutSeconds() { return readPositive(L"ipchangescripttimeout"); }
+uint32_t changeScriptTimeoutSeconds() { return readPositive(preparedConfig().get(), L"ipchangescripttimeout"); }
 
-bool changeScriptRunsOnStart() { return readPositive(L"ipchangescriptonstart") == 1; }
+bool changeScriptRunsOnStart() { return readPositive(preparedConfig().get(), L"ipchangescriptonstart") == 1; }
 
 ScriptRun runChangeScript(const ScriptEvent& event, const ScriptOutput::LineSink& echo) {
   const ConfiguredScript script = configuredScript();
@@ -169,7 +183,7 @@ ScriptRun runChangeScript(const ScriptEvent& event, const ScriptOutput::LineSink
     run.outcome = ScriptOutcome::kNotStarted;
     return run;
   }
-  return waitForScript(*process, event, commandLine, echo);
+  return waitForScript(*process, event, commandLine, script.timeoutSeconds, echo);
 }
 
 }  // namespace kiv::notifier

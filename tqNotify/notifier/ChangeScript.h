@@ -30,11 +30,13 @@ struct ScriptRun {
   int signal = 0;     // when a signal ended it
 };
 
-// The configured command line ("ipchangescript") as checked before a run; an empty line
+// The configured command line ("ipchangescript") as checked before a run, and its limit
+// in seconds ("ipchangescripttimeout", 0 when there is none), read together; an empty line
 // when none is configured or the configuration cannot be read.
 struct ConfiguredScript {
   std::wstring commandLine;
   ScriptCommand command;
+  uint32_t timeoutSeconds = 0;
 };
 ConfiguredScript configuredScript();
 

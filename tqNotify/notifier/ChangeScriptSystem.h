@@ -22,11 +22,10 @@ using ScriptVariables = std::vector<std::pair<std::string, std::string>>;
 std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand& command, std::wstring_view commandLine,
                                                              const ScriptVariables& variables);
 
-// Whether a script that overran its time limit can be ended with everything it started.
-bool canEndScriptGroup();
 // Ends the script and everything it started, politely first where the system allows, then
-// for good. It is not reaped here.
-void endScriptGroup(kiv::platform::Process& script);
+// for good; what it writes meanwhile goes to `receiver`, so that it cannot block on a full
+// pipe while it winds up. It is not reaped here.
+void endScriptGroup(kiv::platform::Process& script, const kiv::platform::OutputReceiver& receiver);
 
 // Writes a trace line about the script's run to the system log as well, where the host runs
 // as a service that has one; `stream` is "stdout", "stderr" or "end".

@@ -63,9 +63,11 @@ class HandledAddresses {
     }
     return false;
   }
-  // The addresses read by the last `changed` are the ones handled now; what the script
-  // is told about them.
+  // The addresses handled now, read afresh (the suspend gate may have held the change
+  // long after `changed` read them); what the script is told about them. Should they not
+  // be readable now, the ones `changed` read stand in.
   kiv::notifier::ScriptEvent handling() {
+    if (auto fresh = AddressSnapshot::take()) current_ = std::move(fresh);
     kiv::notifier::ScriptEvent event{kFunction, "address-change", {}, {}, {}};
     if (current_) {
       event.addresses = current_->addresses();
@@ -148,8 +150,10 @@ void traceAddressList() {
 
 unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 
-// One change: the suspend gate, the address-list trace, the script and the report.
-void handleAddressChange(CTQNotify& notifier, const kiv::notifier::ScriptEvent& event) {
+// One change: the suspend gate, the address-list trace, the script and the report. The
+// script hears of the addresses as they are once the gate opens, not as they were when the
+// change woke the thread.
+void handleAddressChange(CTQNotify& notifier, HandledAddresses& handled) {
   if (notifier.suspended.load() != 0) {
     TQUtilities_TraceExW(kSource, 3, L"%s: We are suspending or suspended. Waiting for resume. T=%u",
                          kFunction, now());
@@ -157,6 +161,7 @@ void handleAddressChange(CTQNotify& notifier, const kiv::notifier::ScriptEvent& 
     TQUtilities_TraceExW(kSource, 3, L"%s: After resume wait. Result was %u. T=%u", kFunction,
                          result, now());
   }
+  const kiv::notifier::ScriptEvent event = handled.handling();
   traceAddressList();
   kiv::notifier::runChangeScript(event);
   notifier.report(kTQEventAddressChange);
@@ -205,10 +210,9 @@ int CTQNotify::IPThreadProcMethod() {
                            kFunction, woken == 2 ? L"IPv6" : L"IPv4");
       continue;
     }
-    const kiv::notifier::ScriptEvent event = handled.handling();
     if (woken == 1) TQUtilities_TraceExW(kSource, 0, L"%s: IPv4 address change detected", kFunction);
     if (woken == 2) TQUtilities_TraceExW(kSource, 0, L"%s: IPv6 address change detected", kFunction);
-    handleAddressChange(*this, event);
+    handleAddressChange(*this, handled);
   }
   return 0;
 }

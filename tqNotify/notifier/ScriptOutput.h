@@ -33,6 +33,7 @@ class ScriptOutput {
   // `lineEnd` is the length of the line end that came with `text` (none for a piece of a
   // long line or an unfinished last one).
   void line(kiv::platform::OutputStream stream, std::string& text, std::size_t lineEnd);
+  void cutPiece(kiv::platform::OutputStream stream, std::string& pending);
 
   std::size_t left_;
   std::size_t lineOverhead_;

@@ -40,13 +40,12 @@ std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand
   return kiv::platform::Process::startReading(command.program, command.arguments, environment);
 }
 
-bool canEndScriptGroup() { return true; }
-
-// Until the script is reaped its pid cannot be reused, so both signals reach only the script
-// and what it started.
-void endScriptGroup(kiv::platform::Process& script) {
+// Until the script is reaped its pid cannot be reused, and once it is, what it started still
+// holds the group's id, so both signals reach only the script and what it started. A script that traps SIGTERM and writes on its way out is read
+// meanwhile, or it would sit on a full pipe until SIGKILL.
+void endScriptGroup(kiv::platform::Process& script, const kiv::platform::OutputReceiver& receiver) {
   killpg(script.pid(), SIGTERM);
-  kiv::platform::waitOne(script.handle(), kGraceMs);
+  script.waitReading(kGraceMs, receiver);
   killpg(script.pid(), SIGKILL);
 }
 

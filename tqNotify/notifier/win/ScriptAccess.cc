@@ -13,8 +13,14 @@
 namespace kiv::notifier {
 namespace {
 
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER |
-                                      GENERIC_WRITE | GENERIC_ALL;
+constexpr ACCESS_MASK kCommonChangeRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// On a file, writing or appending changes what runs.
+constexpr ACCESS_MASK kFileChangeRights = kCommonChangeRights | FILE_WRITE_DATA | FILE_APPEND_DATA;
+// On a folder the same bits mean "add file" and "add subdirectory". A new subfolder cannot
+// replace the script or a folder on its path (the names already exist), and the root of a
+// stock system drive grants it to Authenticated Users, so only adding files and deleting
+// or renaming what the folder holds count.
+constexpr ACCESS_MASK kFolderChangeRights = kCommonChangeRights | FILE_ADD_FILE | FILE_DELETE_CHILD;
 
 struct Principal {
   WELL_KNOWN_SID_TYPE type;
@@ -34,18 +40,42 @@ const char* otherPrincipal(PSID sid) {
   return nullptr;
 }
 
-// The first word of the command line as CreateProcessW reads it, found as it finds it.
-std::wstring programOf(const std::wstring& commandLine) {
-  std::wstring word;
-  if (!commandLine.empty() && commandLine[0] == L'"') {
-    word = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
-  } else {
-    word = commandLine.substr(0, commandLine.find_first_of(L" \t"));
+// Where SearchPathW finds `name` as a file (".exe" added when it has no extension), in a
+// buffer as long as the path needs; empty when it finds nothing or a folder.
+std::wstring searched(const std::wstring& name) {
+  if (name.empty()) return {};
+  std::wstring found(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        SearchPathW(nullptr, name.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(), nullptr);
+    if (length == 0) return {};
+    if (length < found.size()) {
+      found.resize(length);
+      break;
+    }
+    found.resize(length);  // too small: the length asked for counts the terminator
   }
-  wchar_t found[MAX_PATH] = {};
-  if (SearchPathW(nullptr, word.c_str(), L".exe", MAX_PATH, found, nullptr) == 0) return {};
+  const DWORD attributes = GetFileAttributesW(found.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
   return found;
 }
+
+}  // namespace
+
+std::wstring programOfCommandLine(const std::wstring& commandLine) {
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    return searched(commandLine.substr(1, commandLine.find(L'"', 1) - 1));
+  }
+  // Unquoted, the line is ambiguous: CreateProcessW tries every prefix that ends at a blank,
+  // shortest first, then the whole line, and starts the first file it finds. Taking only
+  // the first word would check a file that is not there while another one starts.
+  for (std::size_t end = commandLine.find_first_of(L" \t");; end = commandLine.find_first_of(L" \t", end + 1)) {
+    if (auto found = searched(commandLine.substr(0, end)); !found.empty()) return found;
+    if (end == std::wstring::npos) return {};
+  }
+}
+
+namespace {
 
 // Why `path` may not be trusted: who else may change it, or that its list cannot be read
 // (it exists: the program was found there); empty when nobody else may change it.
@@ -66,7 +96,7 @@ std::string refusalOf(const std::wstring& path, bool folder) {
 
 std::string nonAdministratorWriter(const ACL* dacl, bool folder) {
   if (dacl == nullptr) return "Everyone";
-  const ACCESS_MASK rights = kChangeRights | (folder ? FILE_DELETE_CHILD : 0);
+  const ACCESS_MASK rights = folder ? kFolderChangeRights : kFileChangeRights;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* entry = nullptr;
     if (!GetAce(const_cast<ACL*>(dacl), i, &entry)) continue;
@@ -81,7 +111,7 @@ std::string nonAdministratorWriter(const ACL* dacl, bool folder) {
 }
 
 std::string programAccessRefusal(const std::wstring& commandLine) {
-  const std::wstring program = programOf(commandLine);
+  const std::wstring program = programOfCommandLine(commandLine);
   if (program.empty()) return {};
   std::filesystem::path path(program);
   if (auto why = refusalOf(path.wstring(), false); !why.empty()) return why;

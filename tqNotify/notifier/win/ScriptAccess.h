@@ -12,9 +12,13 @@ namespace kiv::notifier {
 // Whom, other than administrators, an access list lets change the file or folder it
 // guards ("Users", "Authenticated Users", "Everyone", "the interactive user"): an allowing
 // entry that applies to the object itself and grants write, append, delete or
-// change-permission rights (for a folder also the deletion of what it holds). No list at
-// all lets everyone. Empty when nobody else may.
+// change-permission rights; for a folder adding a file and deleting what it holds count,
+// adding a subfolder does not. No list at all lets everyone. Empty when nobody else may.
 std::string nonAdministratorWriter(const ACL* dacl, bool folder);
+
+// The full path of the file CreateProcessW starts for `commandLine` (no application name
+// given), found as it finds it; empty when there is none.
+std::wstring programOfCommandLine(const std::wstring& commandLine);
 
 // Why the file the command line starts may not be trusted; empty when it may, or when no
 // such file is found (the start then fails and says so).
