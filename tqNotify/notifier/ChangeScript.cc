@@ -150,8 +150,6 @@ ConfiguredScript configuredScript() {
   return script;
 }
 
-uint32_t changeScriptTimeoutSeconds() { return readPositive(preparedConfig().get(), L"ipchangescripttimeout"); }
-
 bool changeScriptRunsOnStart() { return readPositive(preparedConfig().get(), L"ipchangescriptonstart") == 1; }
 
 ScriptRun runChangeScript(const ScriptEvent& event, const ScriptOutput::LineSink& echo) {

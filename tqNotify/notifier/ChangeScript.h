@@ -40,8 +40,6 @@ struct ConfiguredScript {
 };
 ConfiguredScript configuredScript();
 
-// The configured limit in seconds ("ipchangescripttimeout"); 0 when there is none.
-uint32_t changeScriptTimeoutSeconds();
 // Whether "ipchangescriptonstart" asks for a run after start-up.
 bool changeScriptRunsOnStart();
 
