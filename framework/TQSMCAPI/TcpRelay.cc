@@ -10,6 +10,7 @@
 // the connection closed, since their bytes are not worth reading from another machine.
 #include "framework/TQSMCAPI/TcpRelay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <list>
 #include <unordered_map>
@@ -29,6 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kBatch = 64;
 constexpr size_t kMaxName = 64;
+// The most text taken in by one receive.
+constexpr size_t kTextChunk = 64 * 1024;
 constexpr auto kAcceptPause = std::chrono::seconds(1);
 
 struct Peer {
@@ -119,10 +122,19 @@ void TcpRelay::State::accept(Clock::time_point now) {
 bool TcpRelay::State::advance(Peer& peer) {
   while (peer.phase != Peer::Phase::kWaiting) {
     if (peer.got < peer.need) {
-      char* into = peer.phase == Peer::Phase::kName   ? peer.name.data()
-                   : peer.phase == Peer::Phase::kText ? peer.text.data()
-                                                      : peer.length;
-      const long read = peer.socket.receive(into + peer.got, peer.need - peer.got);
+      const bool text = peer.phase == Peer::Phase::kText;
+      size_t want = peer.need - peer.got;
+      char* into = nullptr;
+      if (text) {
+        // The text grows with what arrives: the announced length alone costs nothing.
+        want = std::min(want, kTextChunk);
+        peer.text.resize(peer.got + want);
+        into = peer.text.data();
+      } else {
+        into = peer.phase == Peer::Phase::kName ? peer.name.data() : peer.length;
+      }
+      const long read = peer.socket.receive(into + peer.got, want);
+      if (text) peer.text.resize(peer.got + static_cast<size_t>(std::max(read, 0L)));
       if (read == 0) return false;
       if (read < 0) {
         const SocketError why = lastSocketError();
@@ -153,7 +165,8 @@ bool TcpRelay::State::advance(Peer& peer) {
           answer(peer, {kSmErrTooLarge, 0});
           return false;
         }
-        peer.text.assign(peer.need, '\0');
+        peer.text.clear();
+        peer.text.reserve(std::min(peer.need, kTextChunk));
         peer.phase = Peer::Phase::kText;
         break;
       default: {

@@ -48,8 +48,9 @@ constexpr size_t kMaxInstances = MAXIMUM_WAIT_OBJECTS - 1;
 constexpr DWORD kBufferBytes = 64 * 1024;
 // An answer fits any pipe buffer; a sender whose pipe is full of unread answers is dropped.
 constexpr DWORD kAnswerWriteMs = 5000;
-// A request over the size limit is read away in pieces of this size, then refused.
-constexpr size_t kDiscardChunk = 64 * 1024;
+// Requests are read in pieces of at most this size; one over the size limit is read away
+// piece by piece, then refused.
+constexpr size_t kReadChunk = 64 * 1024;
 // While every instance is taken, a sender silent this long makes room for the next.
 constexpr auto kMakeRoomAfter = std::chrono::seconds(1);
 
@@ -114,10 +115,12 @@ bool startRead(Instance& in) {
     want = win::kLengthBytes - in.got;
   } else if (oversized(in)) {
     into = in.text.data();
-    want = std::min(kDiscardChunk, static_cast<size_t>(in.announced) - in.got);
+    want = std::min(kReadChunk, static_cast<size_t>(in.announced) - in.got);
   } else {
+    // The text grows with what arrives: the announced length alone costs nothing.
+    want = std::min(kReadChunk, static_cast<size_t>(in.announced) - in.got);
+    in.text.resize(in.got + want);
     into = in.text.data() + in.got;
-    want = in.announced - in.got;
   }
   if (ReadFile(in.pipe.get(), into, static_cast<DWORD>(want), nullptr, rearm(in)) ||
       GetLastError() == ERROR_IO_PENDING) {
@@ -161,7 +164,12 @@ bool received(Instance& in, DWORD bytes) {
     in.announced = win::readLength(in.length);
     in.phase = Instance::Phase::kText;
     in.got = 0;
-    in.text.assign(oversized(in) ? kDiscardChunk : in.announced, '\0');
+    if (oversized(in)) {
+      in.text.assign(kReadChunk, '\0');
+    } else {
+      in.text.clear();
+      in.text.reserve(std::min(kReadChunk, static_cast<size_t>(in.announced)));
+    }
   }
   return in.got == in.announced;
 }
