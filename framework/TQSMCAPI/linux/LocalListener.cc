@@ -45,7 +45,7 @@ struct Connection {
   UniqueFd fd;
   ConnectionSlot slot;
   pid_t pid = 0;
-  uid_t uid = 0;
+  uid_t uid = static_cast<uid_t>(-1);  // nobody, until the kernel tells
   std::string partial;  // the message so far, while it spans several packets
   size_t size = 0;      // its size so far, counting what was read away beyond the limit
   bool malformed = false;
@@ -99,9 +99,13 @@ void LocalListener::State::accept(Clock::time_point now) {
       }
       return;
     }
+    // A sender the kernel cannot name is not let in: its uid would read as root's.
     ucred peer{};
     socklen_t size = sizeof peer;
-    ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size);
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) {
+      refusals.note("unknown senders", "whose user could not be told", now);
+      continue;  // closed at once
+    }
     ConnectionSlot slot;
     if (connections.size() >= limits.localMax || !(slot = ConnectionSlot::take())) {
       if (connections.empty()) {
