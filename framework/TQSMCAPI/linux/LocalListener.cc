@@ -67,6 +67,9 @@ struct LocalListener::State {
   uid_t owner = ::geteuid();
   ConnectionLimits limits;
   RefusalLog refusals{""};
+  // Messages of senders not allowed here: another local user could flood the trace too.
+  RefusalLog strangers{""};
+  std::string strangersWhy;
   // Ordered by when each was last heard from: the first is the next to fall idle.
   std::list<Connection> connections;
   Clock::time_point acceptPausedUntil = Clock::time_point::min();
@@ -181,11 +184,7 @@ void LocalListener::State::serve(std::list<Connection>::iterator c, const Handle
   if (c->size > kSmMaxMessage) {
     reply = {kSmErrTooLarge, 0};
   } else if (c->uid != 0 && c->uid != owner) {
-    TQUtilities_TraceErrorW(L"TQSMCAPI",
-                            L"endpoint %hs: refused a message from uid %u (pid %d): only root "
-                            L"and uid %u may send here",
-                            name.c_str(), static_cast<unsigned>(c->uid), static_cast<int>(c->pid),
-                            static_cast<unsigned>(owner));
+    strangers.note("uid " + std::to_string(c->uid), strangersWhy.c_str(), now);
     reply = {0, kSmRefused};
   } else {
     reply = handle(c->malformed ? nullptr : message, static_cast<int>(c->pid));
@@ -205,6 +204,9 @@ int LocalListener::open(const std::string& name) {
   State& s = *state_;
   s.name = name;
   s.refusals = RefusalLog("endpoint " + name);
+  s.strangers = RefusalLog("endpoint " + name, "message(s)");
+  s.strangersWhy = s.owner == 0 ? "as only root may send here"
+                                 : "as only root and uid " + std::to_string(s.owner) + " may send here";
   s.limits = configuredLimits();
   std::string error;
   if (!endpointPaths(name, &s.paths, &error)) {
@@ -235,7 +237,7 @@ int LocalListener::open(const std::string& name) {
 
 bool LocalListener::wait() {
   State& s = *state_;
-  Clock::time_point next = s.refusals.due();
+  Clock::time_point next = std::min(s.refusals.due(), s.strangers.due());
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   for (;;) {
@@ -277,6 +279,7 @@ void LocalListener::serviceRequests(const Handle& handle) {
     s.watch(s.socket.get(), EPOLLIN, &s.socket, EPOLL_CTL_MOD);
   }
   s.refusals.flush(after);
+  s.strangers.flush(after);
 }
 
 // Frees the name. The socket file goes first, so that no new sender finds it. Requests that
