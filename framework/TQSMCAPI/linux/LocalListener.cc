@@ -76,6 +76,9 @@ struct LocalListener::State {
 
   epoll_event events[kBatch] = {};
   int ready = 0;
+  // When the last wait returned: what was silent then is idle, whatever arrived while the
+  // callbacks of that round ran.
+  Clock::time_point woke = Clock::now();
   std::unique_ptr<char[]> packet = std::make_unique<char[]>(kPacketText);
   std::string text;  // the message of one packet, kept to reuse its storage
 
@@ -242,6 +245,7 @@ bool LocalListener::wait() {
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   for (;;) {
     s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, waitTimeoutMs(next));
+    s.woke = Clock::now();
     if (s.ready >= 0) return true;
     s.ready = 0;
     if (errno == EINTR) continue;
@@ -255,7 +259,7 @@ void LocalListener::wake() { state_->wake.raise(); }
 
 void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = s.woke;
   bool arrivals = false;
   for (int i = 0; i < s.ready; ++i) {
     void* tag = s.events[i].data.ptr;
@@ -270,10 +274,10 @@ void LocalListener::serviceRequests(const Handle& handle) {
   }
   s.ready = 0;
   if (arrivals) s.accept(now);
-  const Clock::time_point after = Clock::now();
-  while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= after) {
+  while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= now) {
     s.drop(s.connections.begin());
   }
+  const Clock::time_point after = Clock::now();
   if (s.acceptPausedUntil != Clock::time_point::min() && s.acceptPausedUntil <= after) {
     s.acceptPausedUntil = Clock::time_point::min();
     s.watch(s.socket.get(), EPOLLIN, &s.socket, EPOLL_CTL_MOD);

@@ -216,7 +216,7 @@ struct LocalListener::State {
   bool full() const;
   Clock::time_point silenceLimit(const Instance& in, bool whenFull) const;
   Clock::time_point nextDeadline() const;
-  void sweep(const Handle& handle);
+  void sweep(const Handle& handle, Clock::time_point now);
 };
 
 bool LocalListener::State::full() const {
@@ -241,13 +241,14 @@ Clock::time_point LocalListener::State::nextDeadline() const {
   return next;
 }
 
-// Disconnects silent senders, one at a time while every instance is taken.
-void LocalListener::State::sweep(const Handle& handle) {
-  const Clock::time_point now = Clock::now();
+// Disconnects the senders silent as of `now`, one at a time while every instance is taken.
+// One whose bytes have come meanwhile is not silent: its read is taken in the next round.
+void LocalListener::State::sweep(const Handle& handle, Clock::time_point now) {
   bool isFull = full();
   for (size_t i = 0; i < instances.size(); ++i) {
     Instance& in = *instances[i];
     if (!serving(in) || silenceLimit(in, isFull) > now) continue;
+    if (in.pending && HasOverlappedIoCompleted(&in.overlapped)) continue;
     if (isFull) refusals.note("pipe clients", "to make room beyond the cap", now);
     isFull = false;
     settle(in);
@@ -385,9 +386,11 @@ void LocalListener::wake() { SetEvent(state_->wake.get()); }
 
 void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
+  // Taken before the callbacks run: a sender whose request came while they ran is not silent.
+  const Clock::time_point now = Clock::now();
   // Instances made meanwhile join the round: they start listening at once.
   for (size_t i = 0; i < s.instances.size(); ++i) s.advance(*s.instances[i], handle);
-  s.sweep(handle);
+  s.sweep(handle, now);
 }
 
 // A request that has not been read in full gets no answer: its sender sees the pipe break
