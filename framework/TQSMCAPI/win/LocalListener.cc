@@ -30,6 +30,7 @@
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
+#include "framework/TQSMCAPI/WaitTimeout.h"
 #include "framework/TQSMCAPI/win/PipeName.h"
 #include "framework/TQSMCAPI/win/PipeSecurity.h"
 #include "platform/home.h"
@@ -367,12 +368,8 @@ bool LocalListener::wait() {
   for (const auto& in : s.instances) {
     if (in->pending) handles.push_back(in->event.get());
   }
-  const Clock::time_point next = s.nextDeadline();
-  DWORD timeout = INFINITE;
-  if (next != Clock::time_point::max()) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
-    timeout = left > 0 ? static_cast<DWORD>(left) : 0;
-  }
+  const int timeoutMs = waitTimeoutMs(s.nextDeadline());
+  const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
   if (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
                              timeout) == WAIT_FAILED) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed (error %u)", s.name.c_str(),
