@@ -66,6 +66,7 @@ struct Instance {
   uint32_t announced = 0;  // the request's length
   size_t got = 0;          // bytes of the current part read so far
   std::string text;        // the request, or scratch space while a too large one is read away
+  int pid = 0;             // the sender's process id, 0 when not known
   Clock::time_point heard;  // when the sender connected or its last bytes came
 };
 
@@ -155,6 +156,7 @@ void hangUp(Instance& in) {
   in.phase = Instance::Phase::kListening;
   in.got = 0;
   in.text.clear();
+  in.pid = 0;
 }
 
 // Takes in `bytes` that the completed read brought. True when the request is complete.
@@ -277,7 +279,7 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
       if (in.phase == Instance::Phase::kListening) {
         connected(in);
       } else if (received(in, bytes)) {
-        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, clientPid(in));
+        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, in.pid);
         in.phase = Instance::Phase::kLength;
         in.got = 0;
         in.text.clear();
@@ -315,6 +317,8 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
 void LocalListener::State::connected(Instance& in) {
   in.phase = Instance::Phase::kLength;
   in.got = 0;
+  // Asked once: the sender stays the same until it hangs up.
+  in.pid = clientPid(in);
   for (const auto& other : instances) {
     if (other->phase == Instance::Phase::kListening) return;
   }
