@@ -2,7 +2,7 @@
 // KIV_HOME/run/bus, and the test whether somebody currently owns an endpoint.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
 
 namespace kiv::bus {
@@ -13,7 +13,8 @@ struct EndpointPaths {
 };
 
 // Endpoint names are file names: letters, digits, '.', '_' and '-', not starting with '.',
-// at most 64 characters.
+// at most kMaxEndpointName characters.
+constexpr size_t kMaxEndpointName = 64;
 bool isValidEndpointName(const char* name);
 
 // The paths of an endpoint; false (with *error set) when the bus directory cannot be made or

@@ -4,11 +4,6 @@
 #include "framework/TQSMCAPI/BusPaths.h"
 
 namespace kiv::bus {
-namespace {
-
-constexpr size_t kMaxNameLength = 64;
-
-}  // namespace
 
 bool isValidEndpointName(const char* name) {
   if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
@@ -17,7 +12,7 @@ bool isValidEndpointName(const char* name) {
     const char c = *p;
     const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                     c == '.' || c == '_' || c == '-';
-    if (!ok || length >= kMaxNameLength) return false;
+    if (!ok || length >= kMaxEndpointName) return false;
   }
   return true;
 }

@@ -41,8 +41,8 @@ void RefusalLog::write(Clock::time_point now) {
     where += (i == 0 ? "" : ", ") + sources[i].second + " (" + std::to_string(sources[i].first) + ")";
   }
   if (sources.size() > kNamedSources) where += ", and others";
-  TQUtilities_TraceErrorW(L"TQSMCAPI", L"%hs: turned away %u connection(s) %hs, from %hs",
-                          listener_.c_str(), static_cast<unsigned>(total_), why_.c_str(),
+  TQUtilities_TraceErrorW(L"TQSMCAPI", L"%hs: turned away %u %hs %hs, from %hs",
+                          listener_.c_str(), static_cast<unsigned>(total_), what_.c_str(), why_.c_str(),
                           where.c_str());
   total_ = 0;
   counts_.clear();

@@ -52,8 +52,10 @@ int sendRemote(const std::string& address, const std::string& endpoint, const st
     } else if (why == SocketError::kWouldBlock) {
       if ((result = awaitReady(socket, true, deadline)) != 0) return result;
     } else if (why != SocketError::kInterrupted) {
-      // The listener turned the connection away before taking the request.
-      return why == SocketError::kReset ? kSmErrNoListener : kSmErrTransport;
+      // A reset here is a listener that took the connection and closed it (at its cap, say),
+      // just as one while the answer is awaited: not a sign that nobody listens. Only a
+      // refused connect says that.
+      return kSmErrTransport;
     }
   }
   std::string answer(encodeReply(Reply{}).size(), '\0');

@@ -1,15 +1,14 @@
-// The TCP relay, the same on every system: plain sockets served by one thread. ZeroMQ cannot
-// serve here: it accepts every connection itself, whatever descriptors are left, keeps a
-// silent one open for ever once its greeting is done, and aborts the process when it runs
-// out of sockets. Here each connection is taken only within the caps (in all, per remote
-// address, and the process's descriptor budget), and one that sends nothing for the idle
-// time is closed.
+// The TCP relay, the same on every system: plain sockets served by one thread. Each
+// connection is taken only within the caps (in all, per remote address, and the process's
+// descriptor budget), so that a flood cannot exhaust the process; one that sends nothing for
+// the idle time is closed.
 //
 // A connection carries one request at a time (see encodeRequest); while its endpoint
 // handles it, the connection is not watched. Requests over the size limit are answered and
 // the connection closed, since their bytes are not worth reading from another machine.
 #include "framework/TQSMCAPI/TcpRelay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <list>
 #include <unordered_map>
@@ -21,6 +20,7 @@
 #include "framework/TQSMCAPI/RefusalLog.h"
 #include "framework/TQSMCAPI/SocketPoller.h"
 #include "framework/TQSMCAPI/TcpSocket.h"
+#include "tqUtilities.h"
 
 namespace kiv::bus {
 namespace {
@@ -28,7 +28,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBatch = 64;
-constexpr size_t kMaxName = 64;
+// The most text taken in by one receive.
+constexpr size_t kTextChunk = 64 * 1024;
 constexpr auto kAcceptPause = std::chrono::seconds(1);
 
 struct Peer {
@@ -119,10 +120,19 @@ void TcpRelay::State::accept(Clock::time_point now) {
 bool TcpRelay::State::advance(Peer& peer) {
   while (peer.phase != Peer::Phase::kWaiting) {
     if (peer.got < peer.need) {
-      char* into = peer.phase == Peer::Phase::kName   ? peer.name.data()
-                   : peer.phase == Peer::Phase::kText ? peer.text.data()
-                                                      : peer.length;
-      const long read = peer.socket.receive(into + peer.got, peer.need - peer.got);
+      const bool text = peer.phase == Peer::Phase::kText;
+      size_t want = peer.need - peer.got;
+      char* into = nullptr;
+      if (text) {
+        // The text grows with what arrives: the announced length alone costs nothing.
+        want = std::min(want, kTextChunk);
+        peer.text.resize(peer.got + want);
+        into = peer.text.data();
+      } else {
+        into = peer.phase == Peer::Phase::kName ? peer.name.data() : peer.length;
+      }
+      const long read = peer.socket.receive(into + peer.got, want);
+      if (text) peer.text.resize(peer.got + static_cast<size_t>(std::max(read, 0L)));
       if (read == 0) return false;
       if (read < 0) {
         const SocketError why = lastSocketError();
@@ -136,7 +146,7 @@ bool TcpRelay::State::advance(Peer& peer) {
     switch (peer.phase) {
       case Peer::Phase::kNameLength:
         peer.need = decodeLength(peer.length);
-        if (peer.need == 0 || peer.need > kMaxName) {
+        if (peer.need == 0 || peer.need > kMaxEndpointName) {
           answer(peer, {kSmErrInvalidArgument, 0});
           return false;
         }
@@ -153,7 +163,8 @@ bool TcpRelay::State::advance(Peer& peer) {
           answer(peer, {kSmErrTooLarge, 0});
           return false;
         }
-        peer.text.assign(peer.need, '\0');
+        peer.text.clear();
+        peer.text.reserve(std::min(peer.need, kTextChunk));
         peer.phase = Peer::Phase::kText;
         break;
       default: {
@@ -220,7 +231,11 @@ Clock::time_point TcpRelay::State::nextDeadline() const {
 void TcpRelay::State::run() {
   std::vector<void*> ready;
   for (;;) {
-    if (!poller.wait(nextDeadline(), &ready)) return;
+    if (!poller.wait(nextDeadline(), &ready)) {
+      TQUtilities_TraceErrorW(L"TQSMCAPI", L"TCP listener: wait failed, no longer serving: %hs",
+                              lastSocketErrorText().c_str());
+      return;
+    }
     const Clock::time_point now = Clock::now();
     // The answers go out last: sending one may drop its peer, which must not be among the
     // ready ones still to be served.

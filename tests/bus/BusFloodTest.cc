@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ITQConfig.h"
+#include "TQSMCAPI.h"
 #include "tests/host/HostFixture.h"
 #include "tqUtilities.h"
 
@@ -49,16 +50,22 @@ class Flood {
   }
   size_t size() const { return fds_.size(); }
 
-  // `count` TCP connections to the listener at "tcp://127.0.0.1:PORT".
-  void tcp(const std::string& address, int count) {
+  // `count` TCP connections to the listener at "tcp://127.0.0.1:PORT", by default from
+  // 127.0.0.2 (every 127.x address is this machine), so that a sender from 127.0.0.1 is
+  // another address.
+  void tcp(const std::string& address, int count, uint32_t fromHost = INADDR_LOOPBACK + 1) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(fromHost);
     for (int i = 0; i < count; ++i) {
       const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       ASSERT_GE(fd, 0) << std::strerror(errno);
       fds_.push_back(fd);
+      ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0) << i << ": " << std::strerror(errno);
       ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << i << ": " << std::strerror(errno);
     }
   }
@@ -143,8 +150,13 @@ TEST_F(BusFlood, IdleTcpConnectionsFromOneAddress) {
   ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
   Flood flood;
   flood.tcp(address, 5000);
+  EXPECT_TRUE(kivtest::waitFor([] { return kivtest::traced("from 127.0.0.2 ("); }));
+  // The flood's connections that were taken fill only its own address's share: a sender
+  // from another address still gets its answer over TCP.
+  const std::string text = "<during/>";
+  uint32_t status = 0;
+  EXPECT_EQ(SmSendTo(address.c_str(), "tqNotify", text.data(), static_cast<uint32_t>(text.size()), &status, 30000), 0);
   expectSendTakenAndDescriptorsBack(flood);
-  EXPECT_TRUE(kivtest::traced("from 127.0.0.1 ("));
 }
 
 TEST_F(BusFlood, IdleLocalConnections) {
@@ -152,4 +164,20 @@ TEST_F(BusFlood, IdleLocalConnections) {
   flood.local("tqNotify", 3000);
   expectSendTakenAndDescriptorsBack(flood);
   EXPECT_TRUE(kivtest::traced("endpoint tqNotify: turned away"));
+}
+
+// A listener at its cap closes the connection it turns away. However the close meets the
+// sender, it is a failed transport: the endpoint is still there.
+TEST_F(BusFlood, ASenderBeyondTheTcpCapIsToldOfATransportFailure) {
+  const std::string address = kivtest::tracedListenerAddress();
+  ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+  Flood flood;
+  flood.tcp(address, 64, INADDR_LOOPBACK);  // the default cap per address
+  // Taken in the order they came: the send's connection is the one beyond the cap.
+  const std::string text = "<beyond/>";
+  uint32_t status = 0;
+  EXPECT_EQ(SmSendTo(address.c_str(), "tqNotify", text.data(), static_cast<uint32_t>(text.size()), &status, 30000),
+            kSmErrTransport);
+  EXPECT_TRUE(kivtest::waitFor([] { return kivtest::traced("beyond the cap of TCP connections per address"); }));
+  expectSendTakenAndDescriptorsBack(flood);
 }

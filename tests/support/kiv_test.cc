@@ -179,14 +179,6 @@ bool ranInOwnProcess(const std::string& launcher) {
 
 }  // namespace kivtest
 
-// ZeroMQ is not built with ThreadSanitizer, so its hand-over of message buffers between its
-// I/O thread and ours (lock-free pipes) shows up as races inside it. Only those reports are
-// suppressed; every other thread of the tests stays checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libzmq.so.5\n"
-         "race:libzmq.so.5\n";
-}
-
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();

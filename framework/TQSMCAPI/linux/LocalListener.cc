@@ -1,6 +1,6 @@
 // Local endpoints on Linux: a SOCK_SEQPACKET socket bound at KIV_HOME/run/bus/NAME, owned
 // through the lock file beside it, and served by the delivery thread alone through one
-// epoll set (the socket, every connection, the wake signal).
+// socket poller (the socket, every connection, the wake signal).
 //
 // Each connection belongs to one sender. The kernel tells who it is (SO_PEERCRED): only root
 // and the user the endpoint runs as may have a message taken, whatever the bus directory's
@@ -8,7 +8,6 @@
 // sender that keeps its connection between messages simply connects again.
 #include "framework/TQSMCAPI/LocalListener.h"
 
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,14 +16,15 @@
 #include <chrono>
 #include <cstring>
 #include <list>
+#include <optional>
+#include <vector>
 
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/BusPaths.h"
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
-#include "framework/TQSMCAPI/WaitTimeout.h"
+#include "framework/TQSMCAPI/SocketPoller.h"
 #include "framework/TQSMCAPI/WakeSignal.h"
-#include "framework/TQSMCAPI/linux/Epoll.h"
 #include "framework/TQSMCAPI/linux/Packets.h"
 #include "tqUtilities.h"
 #include "platform/linux/unique_fd.h"
@@ -34,7 +34,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Events taken from one wait; connections not served in a round are served in the next.
+// Connections taken from the backlog in one round; the rest are taken in the next.
 constexpr int kBatch = 64;
 // Packets of one connection read per round: a whole message of the largest size.
 constexpr size_t kPacketsPerRound = kSmMaxMessage / kPacketText + 2;
@@ -45,7 +45,7 @@ struct Connection {
   UniqueFd fd;
   ConnectionSlot slot;
   pid_t pid = 0;
-  uid_t uid = 0;
+  uid_t uid = static_cast<uid_t>(-1);  // nobody, until the kernel tells
   std::string partial;  // the message so far, while it spans several packets
   size_t size = 0;      // its size so far, counting what was read away beyond the limit
   bool malformed = false;
@@ -62,23 +62,25 @@ struct LocalListener::State {
   EndpointPaths paths;
   EndpointLock lock;
   UniqueFd socket;
-  UniqueFd epoll;
+  std::optional<SocketPoller> poller;  // from open() to close()
   WakeSignal wake;
   uid_t owner = ::geteuid();
   ConnectionLimits limits;
   RefusalLog refusals{""};
+  // Messages of senders not allowed here: another local user could flood the trace too.
+  RefusalLog strangers{""};
+  std::string strangersWhy;
   // Ordered by when each was last heard from: the first is the next to fall idle.
   std::list<Connection> connections;
   Clock::time_point acceptPausedUntil = Clock::time_point::min();
 
-  epoll_event events[kBatch] = {};
-  int ready = 0;
+  std::vector<void*> ready;  // the tags the last wait reported
+  // When the last wait returned: what was silent then is idle, whatever arrived while the
+  // callbacks of that round ran.
+  Clock::time_point woke = Clock::now();
   std::unique_ptr<char[]> packet = std::make_unique<char[]>(kPacketText);
   std::string text;  // the message of one packet, kept to reuse its storage
 
-  bool watch(int fd, uint32_t events, void* tag, int operation = EPOLL_CTL_ADD) {
-    return epollWatch(epoll.get(), fd, events, tag, operation);
-  }
   void accept(Clock::time_point now);
   Read read(Connection& c, const std::string** message);
   void serve(std::list<Connection>::iterator c, const Handle& handle, Clock::time_point now);
@@ -95,13 +97,17 @@ void LocalListener::State::accept(Clock::time_point now) {
         // for a while rather than spin.
         refusals.note("unknown senders", "for want of descriptors", now);
         acceptPausedUntil = now + kAcceptPause;
-        watch(socket.get(), 0, &socket, EPOLL_CTL_MOD);
+        poller->watch(socket.get(), &socket, false);
       }
       return;
     }
+    // A sender the kernel cannot name is not let in: its uid would read as root's.
     ucred peer{};
     socklen_t size = sizeof peer;
-    ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size);
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) {
+      refusals.note("unknown senders", "whose user could not be told", now);
+      continue;  // closed at once
+    }
     ConnectionSlot slot;
     if (connections.size() >= limits.localMax || !(slot = ConnectionSlot::take())) {
       if (connections.empty()) {
@@ -123,7 +129,7 @@ void LocalListener::State::accept(Clock::time_point now) {
     c.uid = peer.uid;
     c.heard = now;
     c.place = std::prev(connections.end());
-    if (!watch(c.fd.get(), EPOLLIN, &c)) connections.pop_back();
+    if (!poller->watch(c.fd.get(), &c)) connections.pop_back();
   }
 }
 
@@ -160,7 +166,7 @@ bool LocalListener::State::answer(const Connection& c, const Reply& reply) {
 }
 
 void LocalListener::State::drop(std::list<Connection>::iterator c) {
-  ::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, c->fd.get(), nullptr);
+  poller->forget(c->fd.get());
   connections.erase(c);
 }
 
@@ -177,11 +183,7 @@ void LocalListener::State::serve(std::list<Connection>::iterator c, const Handle
   if (c->size > kSmMaxMessage) {
     reply = {kSmErrTooLarge, 0};
   } else if (c->uid != 0 && c->uid != owner) {
-    TQUtilities_TraceErrorW(L"TQSMCAPI",
-                            L"endpoint %hs: refused a message from uid %u (pid %d): only root "
-                            L"and uid %u may send here",
-                            name.c_str(), static_cast<unsigned>(c->uid), static_cast<int>(c->pid),
-                            static_cast<unsigned>(owner));
+    strangers.note("uid " + std::to_string(c->uid), strangersWhy.c_str(), now);
     reply = {0, kSmRefused};
   } else {
     reply = handle(c->malformed ? nullptr : message, static_cast<int>(c->pid));
@@ -201,6 +203,9 @@ int LocalListener::open(const std::string& name) {
   State& s = *state_;
   s.name = name;
   s.refusals = RefusalLog("endpoint " + name);
+  s.strangers = RefusalLog("endpoint " + name, "message(s)");
+  s.strangersWhy = s.owner == 0 ? "as only root may send here"
+                                 : "as only root and uid " + std::to_string(s.owner) + " may send here";
   s.limits = configuredLimits();
   std::string error;
   if (!endpointPaths(name, &s.paths, &error)) {
@@ -216,11 +221,11 @@ int LocalListener::open(const std::string& name) {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, s.paths.socketPath.c_str(), s.paths.socketPath.size() + 1);
   s.socket.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  s.epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
-  if (!s.socket || !s.epoll || !s.wake.valid() ||
+  s.poller.emplace();
+  if (!s.socket || !s.poller->valid() || !s.wake.valid() ||
       ::bind(s.socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.watch(s.socket.get(), EPOLLIN, &s.socket) ||
-      !s.watch(s.wake.descriptor(), EPOLLIN, &s.wake)) {
+      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.poller->watch(s.socket.get(), &s.socket) ||
+      !s.poller->watch(s.wake.descriptor(), &s.wake)) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
                             s.paths.socketPath.c_str(), std::strerror(errno));
     s.socket.reset();
@@ -231,28 +236,25 @@ int LocalListener::open(const std::string& name) {
 
 bool LocalListener::wait() {
   State& s = *state_;
-  Clock::time_point next = s.refusals.due();
+  Clock::time_point next = std::min(s.refusals.due(), s.strangers.due());
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
-  for (;;) {
-    s.ready = ::epoll_wait(s.epoll.get(), s.events, kBatch, waitTimeoutMs(next));
-    if (s.ready >= 0) return true;
-    s.ready = 0;
-    if (errno == EINTR) continue;
-    TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
-                            std::strerror(errno));
-    return false;
-  }
+  if (!s.poller) return false;
+  const bool waited = s.poller->wait(next, &s.ready);
+  s.woke = Clock::now();
+  if (waited) return true;
+  TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
+                          std::strerror(errno));
+  return false;
 }
 
 void LocalListener::wake() { state_->wake.raise(); }
 
 void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = s.woke;
   bool arrivals = false;
-  for (int i = 0; i < s.ready; ++i) {
-    void* tag = s.events[i].data.ptr;
+  for (void* tag : s.ready) {
     if (tag == &s.wake) {
       s.wake.clear();
     } else if (tag == &s.socket) {
@@ -262,17 +264,18 @@ void LocalListener::serviceRequests(const Handle& handle) {
       s.serve(static_cast<Connection*>(tag)->place, handle, now);
     }
   }
-  s.ready = 0;
+  s.ready.clear();
   if (arrivals) s.accept(now);
-  const Clock::time_point after = Clock::now();
-  while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= after) {
+  while (!s.connections.empty() && s.connections.front().heard + s.limits.localIdle <= now) {
     s.drop(s.connections.begin());
   }
+  const Clock::time_point after = Clock::now();
   if (s.acceptPausedUntil != Clock::time_point::min() && s.acceptPausedUntil <= after) {
     s.acceptPausedUntil = Clock::time_point::min();
-    s.watch(s.socket.get(), EPOLLIN, &s.socket, EPOLL_CTL_MOD);
+    s.poller->watch(s.socket.get(), &s.socket);
   }
   s.refusals.flush(after);
+  s.strangers.flush(after);
 }
 
 // Frees the name. The socket file goes first, so that no new sender finds it. Requests that
@@ -289,7 +292,7 @@ void LocalListener::close(const Reply& leftover) {
   }
   s.connections.clear();
   s.socket.reset();
-  s.epoll.reset();
+  s.poller.reset();
   s.lock.release();
 }
 

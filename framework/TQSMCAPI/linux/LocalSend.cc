@@ -47,12 +47,14 @@ struct Connection {
 thread_local std::unordered_map<std::string, Connection> connections;
 
 int connectTo(const std::string& path, const Deadline& deadline, UniqueFd* fd) {
+  // A send time-out of zero would mean no limit at all.
+  const int remaining = deadline.remainingMs();
+  if (remaining == 0) return kSmErrTimeout;
   fd->reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!*fd) return kSmErrTransport;
   // While the endpoint's backlog is full, connect waits, but not beyond the deadline.
-  const int remaining = deadline.remainingMs();
   timeval limit{remaining / 1000, (remaining % 1000) * 1000};
-  ::setsockopt(fd->get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  if (::setsockopt(fd->get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) return kSmErrTransport;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);

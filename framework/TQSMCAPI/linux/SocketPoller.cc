@@ -5,15 +5,23 @@
 #include <sys/epoll.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "framework/TQSMCAPI/WaitTimeout.h"
-#include "framework/TQSMCAPI/linux/Epoll.h"
 #include "platform/linux/unique_fd.h"
 
 namespace kiv::bus {
 namespace {
 
 constexpr int kBatch = 64;
+
+// Adds (or, with EPOLL_CTL_MOD, changes) `fd` in the set, reported with data.ptr `tag`.
+bool epollWatch(int epoll, int fd, uint32_t events, void* tag, int operation) {
+  epoll_event event{};
+  event.events = events;
+  event.data.ptr = tag;
+  return ::epoll_ctl(epoll, operation, fd, &event) == 0;
+}
 
 }  // namespace
 

@@ -26,5 +26,4 @@ void WakeSignal::clear() {
   [[maybe_unused]] ssize_t got = ::read(fd_, &count, sizeof count);
 }
 
-
 }  // namespace kiv::bus

@@ -30,6 +30,7 @@
 #include "TQSMCAPI.h"
 #include "framework/TQSMCAPI/ConnectionLimits.h"
 #include "framework/TQSMCAPI/RefusalLog.h"
+#include "framework/TQSMCAPI/WaitTimeout.h"
 #include "framework/TQSMCAPI/win/PipeName.h"
 #include "framework/TQSMCAPI/win/PipeSecurity.h"
 #include "platform/home.h"
@@ -48,8 +49,9 @@ constexpr size_t kMaxInstances = MAXIMUM_WAIT_OBJECTS - 1;
 constexpr DWORD kBufferBytes = 64 * 1024;
 // An answer fits any pipe buffer; a sender whose pipe is full of unread answers is dropped.
 constexpr DWORD kAnswerWriteMs = 5000;
-// A request over the size limit is read away in pieces of this size, then refused.
-constexpr size_t kDiscardChunk = 64 * 1024;
+// Requests are read in pieces of at most this size; one over the size limit is read away
+// piece by piece, then refused.
+constexpr size_t kReadChunk = 64 * 1024;
 // While every instance is taken, a sender silent this long makes room for the next.
 constexpr auto kMakeRoomAfter = std::chrono::seconds(1);
 
@@ -64,6 +66,7 @@ struct Instance {
   uint32_t announced = 0;  // the request's length
   size_t got = 0;          // bytes of the current part read so far
   std::string text;        // the request, or scratch space while a too large one is read away
+  int pid = 0;             // the sender's process id, 0 when not known
   Clock::time_point heard;  // when the sender connected or its last bytes came
 };
 
@@ -114,10 +117,12 @@ bool startRead(Instance& in) {
     want = win::kLengthBytes - in.got;
   } else if (oversized(in)) {
     into = in.text.data();
-    want = std::min(kDiscardChunk, static_cast<size_t>(in.announced) - in.got);
+    want = std::min(kReadChunk, static_cast<size_t>(in.announced) - in.got);
   } else {
+    // The text grows with what arrives: the announced length alone costs nothing.
+    want = std::min(kReadChunk, static_cast<size_t>(in.announced) - in.got);
+    in.text.resize(in.got + want);
     into = in.text.data() + in.got;
-    want = in.announced - in.got;
   }
   if (ReadFile(in.pipe.get(), into, static_cast<DWORD>(want), nullptr, rearm(in)) ||
       GetLastError() == ERROR_IO_PENDING) {
@@ -151,6 +156,7 @@ void hangUp(Instance& in) {
   in.phase = Instance::Phase::kListening;
   in.got = 0;
   in.text.clear();
+  in.pid = 0;
 }
 
 // Takes in `bytes` that the completed read brought. True when the request is complete.
@@ -161,7 +167,12 @@ bool received(Instance& in, DWORD bytes) {
     in.announced = win::readLength(in.length);
     in.phase = Instance::Phase::kText;
     in.got = 0;
-    in.text.assign(oversized(in) ? kDiscardChunk : in.announced, '\0');
+    if (oversized(in)) {
+      in.text.assign(kReadChunk, '\0');
+    } else {
+      in.text.clear();
+      in.text.reserve(std::min(kReadChunk, static_cast<size_t>(in.announced)));
+    }
   }
   return in.got == in.announced;
 }
@@ -208,7 +219,7 @@ struct LocalListener::State {
   bool full() const;
   Clock::time_point silenceLimit(const Instance& in, bool whenFull) const;
   Clock::time_point nextDeadline() const;
-  void sweep(const Handle& handle);
+  void sweep(const Handle& handle, Clock::time_point now);
 };
 
 bool LocalListener::State::full() const {
@@ -233,13 +244,14 @@ Clock::time_point LocalListener::State::nextDeadline() const {
   return next;
 }
 
-// Disconnects silent senders, one at a time while every instance is taken.
-void LocalListener::State::sweep(const Handle& handle) {
-  const Clock::time_point now = Clock::now();
+// Disconnects the senders silent as of `now`, one at a time while every instance is taken.
+// One whose bytes have come meanwhile is not silent: its read is taken in the next round.
+void LocalListener::State::sweep(const Handle& handle, Clock::time_point now) {
   bool isFull = full();
   for (size_t i = 0; i < instances.size(); ++i) {
     Instance& in = *instances[i];
     if (!serving(in) || silenceLimit(in, isFull) > now) continue;
+    if (in.pending && HasOverlappedIoCompleted(&in.overlapped)) continue;
     if (isFull) refusals.note("pipe clients", "to make room beyond the cap", now);
     isFull = false;
     settle(in);
@@ -267,7 +279,7 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
       if (in.phase == Instance::Phase::kListening) {
         connected(in);
       } else if (received(in, bytes)) {
-        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, clientPid(in));
+        const Reply reply = oversized(in) ? Reply{kSmErrTooLarge, 0} : handle(&in.text, in.pid);
         in.phase = Instance::Phase::kLength;
         in.got = 0;
         in.text.clear();
@@ -305,6 +317,8 @@ void LocalListener::State::advance(Instance& in, const Handle& handle) {
 void LocalListener::State::connected(Instance& in) {
   in.phase = Instance::Phase::kLength;
   in.got = 0;
+  // Asked once: the sender stays the same until it hangs up.
+  in.pid = clientPid(in);
   for (const auto& other : instances) {
     if (other->phase == Instance::Phase::kListening) return;
   }
@@ -358,12 +372,8 @@ bool LocalListener::wait() {
   for (const auto& in : s.instances) {
     if (in->pending) handles.push_back(in->event.get());
   }
-  const Clock::time_point next = s.nextDeadline();
-  DWORD timeout = INFINITE;
-  if (next != Clock::time_point::max()) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
-    timeout = left > 0 ? static_cast<DWORD>(left) : 0;
-  }
+  const int timeoutMs = waitTimeoutMs(s.nextDeadline());
+  const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
   if (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
                              timeout) == WAIT_FAILED) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed (error %u)", s.name.c_str(),
@@ -377,9 +387,11 @@ void LocalListener::wake() { SetEvent(state_->wake.get()); }
 
 void LocalListener::serviceRequests(const Handle& handle) {
   State& s = *state_;
+  // Taken before the callbacks run: a sender whose request came while they ran is not silent.
+  const Clock::time_point now = Clock::now();
   // Instances made meanwhile join the round: they start listening at once.
   for (size_t i = 0; i < s.instances.size(); ++i) s.advance(*s.instances[i], handle);
-  s.sweep(handle);
+  s.sweep(handle, now);
 }
 
 // A request that has not been read in full gets no answer: its sender sees the pipe break

@@ -47,5 +47,4 @@ void WakeSignal::clear() {
   }
 }
 
-
 }  // namespace kiv::bus

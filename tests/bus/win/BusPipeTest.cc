@@ -209,7 +209,9 @@ TEST(BusWindows, TheOwnerOfAnEndpointIsNamedWhileItHoldsIt) {
 TEST(BusWindows, MessagesOverOneMebibyteAreRefused) {
   TestEndpoint endpoint("busLarge");
   ASSERT_EQ(endpoint.openResult(), 0);
+  // Varied, so that a piece of it read into the wrong place shows.
   std::string largest(kSmMaxMessage, 'a');
+  for (size_t i = 0; i < largest.size(); ++i) largest[i] = static_cast<char>('a' + (i * 7 + i / 4093) % 26);
   largest.front() = '<';
   largest.back() = '>';
   uint32_t status = 99;

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,39 +80,47 @@ void configure(const wchar_t* key, const wchar_t* text, int32_t number) {
   config->Release();
 }
 
+// Each test: the TCP listener on loopback, an endpoint open behind it.
+class BusWindowsTcp : public ::testing::Test {
+ protected:
+  // Sets the listener's setting `key` to `number`, opens the endpoint `name` and reads the
+  // listener's address.
+  void listen(const char* name, const wchar_t* key, int32_t number) {
+    configure(L"tcplisten", L"tcp://127.0.0.1:0", 0);
+    configure(key, nullptr, number);
+    endpoint_ = std::make_unique<bustest::TestEndpoint>(name);
+    ASSERT_EQ(endpoint_->openResult(), 0);
+    address_ = kivtest::tracedListenerAddress();
+    ASSERT_EQ(address_.rfind("tcp://127.0.0.1:", 0), 0u) << address_;
+  }
+
+  std::unique_ptr<bustest::TestEndpoint> endpoint_;
+  std::string address_;
+};
+
 }  // namespace
 
-TEST(BusWindows, IdleTcpConnectionsFromOneAddressLockOutNoSender) {
-  configure(L"tcplisten", L"tcp://127.0.0.1:0", 0);
-  configure(L"tcpmaxperaddress", nullptr, 16);
-  bustest::TestEndpoint endpoint("busTcpFlood");
-  ASSERT_EQ(endpoint.openResult(), 0);
-  const std::string address = kivtest::tracedListenerAddress();
-  ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+TEST_F(BusWindowsTcp, IdleTcpConnectionsFromOneAddressLockOutNoSender) {
+  ASSERT_NO_FATAL_FAILURE(listen("busTcpFlood", L"tcpmaxperaddress", 16));
 
   Flood flood;
-  ASSERT_TRUE(flood.connect(address, 300));
+  ASSERT_TRUE(flood.connect(address_, 300));
   EXPECT_TRUE(kivtest::waitFor([] { return kivtest::traced("from 127.0.0.2 ("); }));
   EXPECT_TRUE(kivtest::traced("TCP listener: turned away"));
 
   // The flood's connections that were taken fill only its own address's share.
   const std::string text = "<during/>";
   uint32_t status = 1;
-  EXPECT_EQ(SmSendTo(address.c_str(), "busTcpFlood", text.data(), text.size(), &status, 30000), 0);
+  EXPECT_EQ(SmSendTo(address_.c_str(), "busTcpFlood", text.data(), text.size(), &status, 30000), 0);
   EXPECT_EQ(status, kSmTaken);
   EXPECT_EQ(bustest::send("busTcpFlood", text, &status), 0);
-  EXPECT_EQ(endpoint.calls(), 2);
+  EXPECT_EQ(endpoint_->calls(), 2);
 }
 
-TEST(BusWindows, SilentTcpConnectionIsClosedAfterTheIdleTime) {
-  configure(L"tcplisten", L"tcp://127.0.0.1:0", 0);
-  configure(L"tcpidletimeout", nullptr, 1);
-  bustest::TestEndpoint endpoint("busTcpIdle");
-  ASSERT_EQ(endpoint.openResult(), 0);
-  const std::string address = kivtest::tracedListenerAddress();
-  ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+TEST_F(BusWindowsTcp, SilentTcpConnectionIsClosedAfterTheIdleTime) {
+  ASSERT_NO_FATAL_FAILURE(listen("busTcpIdle", L"tcpidletimeout", 1));
 
   Flood silent;
-  ASSERT_TRUE(silent.connect(address, 1));
+  ASSERT_TRUE(silent.connect(address_, 1));
   EXPECT_TRUE(silent.closedByListener(0, 30000));
 }
