@@ -63,11 +63,13 @@ class HandledAddresses {
     }
     return false;
   }
-  // The addresses handled now, read afresh (the suspend gate may have held the change
-  // long after `changed` read them); what the script is told about them. Should they not
-  // be readable now, the ones `changed` read stand in.
-  kiv::notifier::ScriptEvent handling() {
-    if (auto fresh = AddressSnapshot::take()) current_ = std::move(fresh);
+  // The addresses handled now; what the script is told about them. After a wait (the
+  // suspend gate may have held the change long after `changed` read them) they are read
+  // afresh; should they not be readable then, the ones `changed` read stand in.
+  kiv::notifier::ScriptEvent handling(bool afterWait) {
+    if (afterWait) {
+      if (auto fresh = AddressSnapshot::take()) current_ = std::move(fresh);
+    }
     kiv::notifier::ScriptEvent event{kFunction, "address-change", {}, {}, {}};
     if (current_) {
       event.addresses = current_->addresses();
@@ -154,14 +156,15 @@ unsigned now() { return static_cast<unsigned>(std::time(nullptr)); }
 // script hears of the addresses as they are once the gate opens, not as they were when the
 // change woke the thread.
 void handleAddressChange(CTQNotify& notifier, HandledAddresses& handled) {
-  if (notifier.suspended.load() != 0) {
+  const bool gated = notifier.suspended.load() != 0;
+  if (gated) {
     TQUtilities_TraceExW(kSource, 3, L"%s: We are suspending or suspended. Waiting for resume. T=%u",
                          kFunction, now());
     const uint32_t result = kiv::platform::waitOne(notifier.resumeEvent->handle(), notifier.resumeWaitMs);
     TQUtilities_TraceExW(kSource, 3, L"%s: After resume wait. Result was %u. T=%u", kFunction,
                          result, now());
   }
-  const kiv::notifier::ScriptEvent event = handled.handling();
+  const kiv::notifier::ScriptEvent event = handled.handling(gated);
   traceAddressList();
   kiv::notifier::runChangeScript(event);
   notifier.report(kTQEventAddressChange);
