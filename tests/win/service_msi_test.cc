@@ -78,7 +78,8 @@ class ServiceMsiTest : public ::testing::Test {
     ASSERT_FALSE(fs::exists(machineStateRoot())) << "the prefix has a KIV state root already";
     ASSERT_FALSE(static_cast<bool>(openService(SERVICE_QUERY_STATUS))) << "the prefix has the service already";
     createdRoot_ = true;
-    kivtest::setEnvironment("KIV_HOME", kiv::utf::narrow(machineStateRoot().wstring()).c_str(), true);
+    // The installed kiv.exe finds the default state root on its own, as an operator's does.
+    kivtest::unsetEnvironment("KIV_HOME");
     // kiv.exe, and so the service, takes the prefix for Windows 2000, where the plug-in
     // registers its logon notifications.
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kVersionKey, L"Version", REG_SZ, L"win2k", 12), ERROR_SUCCESS);

@@ -20,9 +20,6 @@ int stopService();
 // 0 running, 3 installed but not running, 4 not installed.
 int serviceStatus();
 int runService();
-// Sets KIV_HOME, when unset, to the state root a service has: KIV in the machine's
-// application data folder.
-void pinMachineStateRoot();
 // Removes the logon notification entries of the plug-in (its UnregisterNotifications).
 int unregisterNotifications();
 

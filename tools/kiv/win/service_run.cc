@@ -4,7 +4,6 @@
 // failure to start ends the service with the failure's number as its service-specific exit
 // code and an Event Log entry that says why.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
@@ -84,7 +83,6 @@ int runServiceHost(ServiceControl& control) {
     log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, wide(why), std::to_wstring(number));
   };
 
-  pinMachineStateRoot();
   if (const std::string problem = stateRootProblem(); !problem.empty()) {
     role.failed(HostFailure::kStateRoot, problem);
     return static_cast<int>(HostFailure::kStateRoot);
@@ -111,17 +109,6 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 }
 
 }  // namespace
-
-// Without KIV_HOME the state root is %ProgramData%\KIV, found through the environment. The
-// environment of a service (or of an installer's action) is the one the SCM or the
-// installer builds, which need not name the folder a user's tools see (under Wine it names
-// another), so the machine's application data folder is taken from the shell instead.
-void pinMachineStateRoot() {
-  if (GetEnvironmentVariableW(L"KIV_HOME", nullptr, 0) != 0) return;
-  wchar_t folder[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
-  SetEnvironmentVariableW(L"KIV_HOME", (std::wstring(folder) + L"\\KIV").c_str());
-}
 
 int runService() {
   wchar_t name[] = L"kivhost";

@@ -10,7 +10,6 @@
 namespace kiv::tool {
 
 int unregisterNotifications() {
-  pinMachineStateRoot();  // its trace goes beside the service's
   HTQMODULE module = TQFactory_LoadExW(L"tqNotify", 1);
   if (module == nullptr) {
     std::fprintf(stderr, "kiv registry unregister: cannot load the plug-in module \"tqNotify\"\n");
