@@ -8,22 +8,17 @@
 #include <fstream>
 #include <string>
 
-#include "kiv/KivTool.h"
+#include "kiv/ScriptTest.h"
 
 namespace kivtooltest {
 namespace {
 
-void configure(const std::string& key, const std::string& value) {
-  ASSERT_EQ(kiv({"config", "set", "dlox/common/kiv/general", key, value}), 0);
-}
-
-class KivScriptWin : public ::testing::Test {
+class KivScriptWin : public ScriptTest {
  protected:
   void SetUp() override {
     directory_ = std::filesystem::path(kivtest::home()) / "hooks";
     std::filesystem::create_directories(directory_);
-    configure("ipchangescript", "");
-    configure("ipchangescripttimeout", "0");
+    ScriptTest::SetUp();
   }
   void TearDown() override {
     std::error_code ignored;
