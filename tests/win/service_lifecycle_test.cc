@@ -94,7 +94,7 @@ TEST_F(ServiceLifecycleTest, InstalledServiceRunsThePluginAndStopsItInOrder) {
     }
   }
   const std::string messageFile = eventLogMessageFile();
-  EXPECT_EQ(messageFile.substr(messageFile.size() - 8), "\\kiv.exe") << messageFile;
+  EXPECT_TRUE(messageFile.ends_with("\\kiv.exe")) << messageFile;
 
   ASSERT_EQ(kiv({"service", "start"}, &output), 0) << output;
   ASSERT_EQ(kiv({"query", "kivhost"}, &output, systemProgram(L"sc.exe")), 0) << output;

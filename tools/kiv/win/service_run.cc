@@ -52,8 +52,6 @@ std::string stateRootProblem() {
   return {};
 }
 
-std::wstring wide(const std::string& text) { return utf::widen(text); }
-
 int runServiceHost(ServiceControl& control) {
   EventLog log;
   HostRole role;
@@ -74,13 +72,13 @@ int runServiceHost(ServiceControl& control) {
   role.waitForStop = [&control] { control.waitForStop(); };
   role.ready = [&control, &log](const std::string& sources) {
     control.reportRunning();
-    log.report(EVENTLOG_INFORMATION_TYPE, KIV_MSG_HOST_STARTED, wide(sources));
+    log.report(EVENTLOG_INFORMATION_TYPE, KIV_MSG_HOST_STARTED, utf::widen(sources));
   };
   role.stopping = [&control] { control.reportStopping(); };
   role.failed = [&log](HostFailure failure, const std::string& why) {
     const int number = static_cast<int>(failure);
     TQUtilities_TraceErrorW(L"kiv", L"kiv service: cannot run (exit code %d): %hs", number, why.c_str());
-    log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, wide(why), std::to_wstring(number));
+    log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, utf::widen(why), std::to_wstring(number));
   };
 
   if (const std::string problem = stateRootProblem(); !problem.empty()) {
