@@ -21,6 +21,10 @@ std::string fromEnvironment(const char* name) {
   return value != nullptr ? value : "";
 }
 
+}  // namespace
+
+namespace detail {
+
 std::string defaultHome() {
   if (geteuid() == 0) return "/var/lib/kiv";
   // XDG requires an absolute path; a relative one is ignored.
@@ -33,6 +37,10 @@ std::string defaultHome() {
   if (user.empty()) return "";
   return user + "/.local/state/kiv";
 }
+
+}  // namespace detail
+
+namespace {
 
 void setError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;

@@ -25,16 +25,17 @@ std::wstring environment(const wchar_t* name) {
   return value;
 }
 
-// ProgramData as the environment names it, or the shell's folder for application data of
-// all users where the variable is missing (Windows before Vista).
+// The shell's folder for application data of all users, or %ProgramData% where the shell
+// has no answer. The shell comes first: the environment is whatever the parent built (the
+// Service Control Manager's, an installer's), which need not name the folder a user's
+// tools see, and a service and its users must agree on the root for their bus to meet.
 std::wstring machineDataFolder() {
-  std::wstring folder = environment(L"ProgramData");
-  if (!folder.empty()) return folder;
   wchar_t path[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK) {
+  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK &&
+      path[0] != L'\0') {
     return path;
   }
-  return {};
+  return environment(L"ProgramData");
 }
 
 // Length of the part of `path` that names a drive, share or root and is never created:
@@ -98,13 +99,15 @@ bool ensureBelow(std::wstring* path, const std::wstring& relative, unsigned mode
   return true;
 }
 
+std::wstring defaultWideHome() {
+  const std::wstring data = machineDataFolder();
+  if (data.empty()) return {};
+  return data + (isSeparator(data.back()) ? L"KIV" : L"\\KIV");
+}
+
 std::wstring configuredWideHome() {
   std::wstring home = environment(L"KIV_HOME");
-  if (home.empty()) {
-    const std::wstring data = machineDataFolder();
-    if (data.empty()) return {};
-    home = data + (isSeparator(data.back()) ? L"KIV" : L"\\KIV");
-  }
+  if (home.empty()) home = defaultWideHome();
   while (home.size() > rootLength(home) && home.size() > 1 && isSeparator(home.back())) {
     home.pop_back();
   }
@@ -139,6 +142,8 @@ std::string kivSubdirectory(const std::string& relative, unsigned mode, std::str
 namespace detail {
 
 std::string configuredHome() { return kiv::utf::narrow(configuredWideHome()); }
+
+std::string defaultHome() { return kiv::utf::narrow(defaultWideHome()); }
 
 }  // namespace detail
 

@@ -8,22 +8,17 @@
 #include <fstream>
 #include <string>
 
-#include "kiv/KivTool.h"
+#include "kiv/ScriptTest.h"
 
 namespace kivtooltest {
 namespace {
 
-void configure(const std::string& key, const std::string& value) {
-  ASSERT_EQ(kiv({"config", "set", "dlox/common/kiv/general", key, value}), 0);
-}
-
-class KivScriptWin : public ::testing::Test {
+class KivScriptWin : public ScriptTest {
  protected:
   void SetUp() override {
     directory_ = std::filesystem::path(kivtest::home()) / "hooks";
     std::filesystem::create_directories(directory_);
-    configure("ipchangescript", "");
-    configure("ipchangescripttimeout", "0");
+    ScriptTest::SetUp();
   }
   void TearDown() override {
     std::error_code ignored;
@@ -43,7 +38,7 @@ TEST_F(KivScriptWin, RunPrintsTheOutputAndExitsWithTheScriptsCode) {
   configure("ipchangescript", hook);
   std::string out;
   EXPECT_EQ(kiv({"script", "check"}, &out), 0);
-  EXPECT_EQ(out, "would run: " + hook + "\n");
+  EXPECT_TRUE(out.starts_with("would run ") && out.ends_with("hook.cmd: " + hook + "\n")) << out;
   EXPECT_EQ(kiv({"script", "run"}, &out), 3);
   EXPECT_NE(out.find("event=manual\n"), std::string::npos) << out;
   EXPECT_NE(out.find("oops"), std::string::npos) << out;
@@ -55,8 +50,15 @@ TEST_F(KivScriptWin, EachWayOfNotRunningHasItsOwnCode) {
   EXPECT_EQ(kiv({"script", "check"}, &out), 127);
   EXPECT_EQ(kiv({"script", "run"}), 127);
 
-  configure("ipchangescript", "\"" + (directory_ / "no such hook.exe").string() + "\"");
+  configure("ipchangescript", "\"" + (directory_ / "no such hook.exe").string() + "\" --now");
+  EXPECT_EQ(kiv({"script", "check"}, &out), 126) << out;
+  EXPECT_NE(out.find("no program"), std::string::npos) << out;
   EXPECT_EQ(kiv({"script", "run"}, &out), 126) << out;
+  // A name looked up on the search path, as the system starts it.
+  configure("ipchangescript", "kivnosuchscript" + std::to_string(GetCurrentProcessId()) + " --now");
+  EXPECT_EQ(kiv({"script", "check"}, &out), 126) << out;
+  configure("ipchangescript", "cmd /c exit 0");
+  EXPECT_EQ(kiv({"script", "check"}, &out), 0) << out;
 
   // A child under a name nothing else uses, so that the test finds its own.
   const std::string child = "kivscripttool" + std::to_string(GetCurrentProcessId()) + ".exe";

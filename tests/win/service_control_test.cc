@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/kiv_test.h"
@@ -158,6 +159,47 @@ TEST(ServiceControlTest, EachStopControlEndsTheWaitAndReportsStopPending) {
     handler.reportRunning();
     EXPECT_EQ(statuses.reported.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
   }
+}
+
+// A logon's delivery can take the plug-in many seconds; meanwhile a stop is still taken
+// and the host's own status reports still reach the SCM.
+TEST(ServiceControlTest, ADeliveryInProgressHoldsUpNeitherTheStopNorTheStatus) {
+  Statuses statuses;
+  ServiceControl handler(statuses.reporter());
+  handler.reportRunning();
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  handler.setDelivery([&](int, const std::wstring&, const std::wstring&) {
+    entered.set_value();
+    released.wait();
+  });
+  WTSSESSION_NOTIFICATION session{sizeof(WTSSESSION_NOTIFICATION), 3};
+  auto delivering = std::async(std::launch::async, [&] {
+    return control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &session);
+  });
+  // Ends the delivery however the test leaves, before the futures wait for their threads.
+  struct Release {
+    std::promise<void>& promise;
+    bool done = false;
+    void now() {
+      if (!std::exchange(done, true)) promise.set_value();
+    }
+    ~Release() { now(); }
+  } releaseOnExit{release};
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+
+  auto stopping = std::async(std::launch::async, [&] {
+    control(handler, SERVICE_CONTROL_STOP);
+    handler.waitForStop();
+    handler.reportStopping();
+  });
+  const std::future_status stopped = stopping.wait_for(std::chrono::seconds(20));
+  releaseOnExit.now();
+  EXPECT_EQ(stopped, std::future_status::ready);
+  stopping.get();
+  EXPECT_EQ(delivering.get(), static_cast<DWORD>(NO_ERROR));
+  EXPECT_EQ(statuses.reported.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_EQ(statuses.reported.back().dwCheckPoint, 2u);
 }
 
 TEST(ServiceControlTest, AFailedRunStopsWithItsNumberAsServiceSpecificExitCode) {

@@ -1,10 +1,12 @@
-// The installer: an older package installs the service and starts it; a newer one upgrades
-// it in place (one service, the units kept); the service takes bus messages and writes its
-// events to the Event Log; `net stop` ends the plug-in in order; uninstalling removes the
-// service, the files and the logon notification entries (the prefix reports Windows 2000 to
-// kiv.exe, where the plug-in writes them) and keeps the state root. One scenario, since each
-// msiexec run costs seconds.
+// The installer: an older build installs the service and starts it; a newer build of the
+// same version replaces it in place (one product, one service, the units kept); the service
+// takes bus messages and writes its events to the Event Log; `net stop` ends the plug-in in
+// order; uninstalling removes the service, the files and the logon notification entries
+// (the prefix reports Windows 2000 to kiv.exe, where the plug-in writes them) and keeps the
+// state root. One scenario, since each msiexec run costs seconds.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <msi.h>
 
 #include <string>
 #include <vector>
@@ -32,6 +34,29 @@ bool runValueExists() {
   return RegGetValueW(HKEY_LOCAL_MACHINE, kRunKey, L"KIV_usrntf", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+// The products installed under the upgrade code of dist/windows/kiv.wxs: one while a
+// package is installed, whatever it was upgraded from.
+int installedProducts() {
+  constexpr const wchar_t* kUpgradeCode = L"{0506BD17-506B-4ACC-B4F5-3AB40CDCDA9A}";
+  int count = 0;
+  wchar_t product[39];
+  while (MsiEnumRelatedProductsW(kUpgradeCode, 0, count, product) == ERROR_SUCCESS) ++count;
+  return count;
+}
+
+// The service's description; empty when there is none.
+std::wstring serviceDescription() {
+  kiv::tool::UniqueServiceHandle service = openService(SERVICE_QUERY_CONFIG);
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  if (!service || !QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), &needed)) {
+    return {};
+  }
+  const auto* description = reinterpret_cast<const SERVICE_DESCRIPTIONW*>(buffer.data());
+  return description->lpDescription != nullptr ? description->lpDescription : L"";
+}
+
 // A path as Windows programs take it ("Z:\..." under Wine): msiexec reads a leading "/" as
 // an option.
 std::string windowsPath(const std::string& path) {
@@ -53,7 +78,8 @@ class ServiceMsiTest : public ::testing::Test {
     ASSERT_FALSE(fs::exists(machineStateRoot())) << "the prefix has a KIV state root already";
     ASSERT_FALSE(static_cast<bool>(openService(SERVICE_QUERY_STATUS))) << "the prefix has the service already";
     createdRoot_ = true;
-    kivtest::setEnvironment("KIV_HOME", kiv::utf::narrow(machineStateRoot().wstring()).c_str(), true);
+    // The installed kiv.exe finds the default state root on its own, as an operator's does.
+    kivtest::unsetEnvironment("KIV_HOME");
     // kiv.exe, and so the service, takes the prefix for Windows 2000, where the plug-in
     // registers its logon notifications.
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kVersionKey, L"Version", REG_SZ, L"win2k", 12), ERROR_SUCCESS);
@@ -111,7 +137,13 @@ TEST_F(ServiceMsiTest, InstallUpgradeAndUninstallKeepTheStateAndRemoveTheRest) {
   EXPECT_TRUE(kivtest::waitFor([] { return keyExists(kNotifyKey); }));
   ASSERT_EQ(kiv({"units", "add", "CORP|alice", "--type", "User"}, &output), 0) << output;
 
+  ASSERT_EQ(installedProducts(), 1);
+  // The installer leaves the description to "kiv service configure", which it runs.
+  EXPECT_NE(serviceDescription().find(L"tqNotify"), std::wstring::npos);
+
+  // The newer build replaces the older one, though the two differ in the build number only.
   ASSERT_NO_FATAL_FAILURE(install(KIV_MSI_NEW, "new.log"));
+  EXPECT_EQ(installedProducts(), 1);
   EXPECT_EQ(kiv({"units", "get", "CORP|alice"}, &output), 0) << output;
 
   // The upgraded service's plug-in takes a docking message; its event reaches the Event Log.
@@ -133,6 +165,7 @@ TEST_F(ServiceMsiTest, InstallUpgradeAndUninstallKeepTheStateAndRemoveTheRest) {
   std::string log = dir_ + "/remove.log";
   ASSERT_EQ(msiexec({"/x", windowsPath(KIV_MSI_NEW), "/qn", "/l*v", windowsPath(log)}, &output), 0)
       << output << kivtest::readFile(log);
+  EXPECT_EQ(installedProducts(), 0);
   EXPECT_FALSE(static_cast<bool>(openService(SERVICE_QUERY_STATUS)));
   EXPECT_FALSE(fs::exists(installedProgram()));
   EXPECT_FALSE(keyExists(kNotifyKey));

@@ -4,13 +4,13 @@
 #pragma once
 
 #include <windows.h>
-#include <shlobj.h>
 #include <winsvc.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/home_path.h"
 #include "platform/utf8.h"
 #include "support/child_process.h"
 #include "support/kiv_test.h"
@@ -20,12 +20,8 @@ namespace servicetest {
 
 namespace fs = std::filesystem;
 
-// The service's state root: KIV in the machine's application data folder (%ProgramData%).
-inline fs::path machineStateRoot() {
-  wchar_t folder[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return {};
-  return fs::path(folder) / L"KIV";
-}
+// The service's state root: the default one, as no KIV_HOME reaches a service.
+inline fs::path machineStateRoot() { return fs::path(kiv::utf::widen(kiv::platform::detail::defaultHome())); }
 
 inline std::string systemProgram(const wchar_t* name) {
   wchar_t folder[MAX_PATH] = {};

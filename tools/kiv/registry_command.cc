@@ -16,6 +16,9 @@
 #include "platform/utf8.h"
 #include "tools/kiv/commands.h"
 #include "tools/kiv/text_output.h"
+#ifdef _WIN32
+#include "tools/kiv/win/service_manage.h"
+#endif
 
 namespace kiv::tool {
 namespace {
@@ -214,6 +217,11 @@ void addRegistryCommand(CLI::App& app, int& exitCode) {
   query->add_option("VALUE", args->value, "Show only this value (\"\" for the default value)");
   query->add_flag("--json", args->json, "Print one JSON object with the key, its values and subkeys");
   query->callback([&exitCode, args] { exitCode = runQuery(*args); });
+#ifdef _WIN32
+  // The installer's step before it removes the files the entries point at.
+  registry->add_subcommand("unregister", "Remove the plug-in's logon notification entries")
+      ->callback([&exitCode] { exitCode = unregisterNotifications("kiv registry unregister"); });
+#endif
 }
 
 }  // namespace kiv::tool

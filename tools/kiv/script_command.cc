@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/address_list.h"
 #include "platform/utf8.h"
 #include "tools/kiv/commands.h"
@@ -49,6 +53,23 @@ int runScript() {
   return run.exitCode;
 }
 
+#ifdef _WIN32
+// The file the command line's first word names (quoted, or up to the first blank), looked
+// up as CreateProcessW looks it up; empty when there is none.
+std::string startedProgram(const std::wstring& commandLine, std::string* word) {
+  std::wstring first;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    first = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+  } else {
+    first = commandLine.substr(0, commandLine.find_first_of(L" \t"));
+  }
+  *word = kiv::utf::narrow(first);
+  wchar_t found[MAX_PATH] = {};
+  const DWORD length = SearchPathW(nullptr, first.c_str(), L".exe", MAX_PATH, found, nullptr);
+  return length == 0 || length >= MAX_PATH ? std::string() : kiv::utf::narrow(found);
+}
+#endif
+
 int checkScript() {
   const auto script = kiv::notifier::configuredScript();
   const std::string line = kiv::utf::narrow(script.commandLine);
@@ -61,14 +82,17 @@ int checkScript() {
     return kRefused;
   }
 #ifndef _WIN32
-  if (script.command.program.empty()) {
-    std::printf("not run: no program \"%s\" found: %s\n", script.command.arguments.front().c_str(), line.c_str());
+  const std::string& word = script.command.arguments.front();
+  const std::string& program = script.command.program;
+#else
+  std::string word;
+  const std::string program = startedProgram(script.commandLine, &word);
+#endif
+  if (program.empty()) {
+    std::printf("not run: no program \"%s\" found: %s\n", word.c_str(), line.c_str());
     return kNotStarted;
   }
-  std::printf("would run %s: %s\n", script.command.program.c_str(), line.c_str());
-#else
-  std::printf("would run: %s\n", line.c_str());
-#endif
+  std::printf("would run %s: %s\n", program.c_str(), line.c_str());
   return 0;
 }
 

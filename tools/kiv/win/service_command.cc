@@ -1,6 +1,6 @@
-// `kiv service install [--start auto|demand] | uninstall | start | stop | status | run` and
-// `kiv registry unregister`: the Windows service and its clean-up (service_manage.h). Kept
-// free of <windows.h>, since it is compiled in one unit with the rest of the command line.
+// `kiv service install [--start auto|demand] | uninstall | start | stop | status | run`: the
+// Windows service (service_manage.h). Kept free of <windows.h>, since it is compiled in one
+// unit with the rest of the command line.
 #include <map>
 #include <memory>
 #include <string>
@@ -33,10 +33,6 @@ void addServiceCommand(CLI::App& app, int& exitCode) {
       ->callback([&exitCode] { exitCode = serviceStatus(); });
   service->add_subcommand("run", "Run as the service (started by the Service Control Manager)")
       ->callback([&exitCode] { exitCode = runService(); });
-
-  app.get_subcommand("registry")
-      ->add_subcommand("unregister", "Remove the plug-in's logon notification entries")
-      ->callback([&exitCode] { exitCode = unregisterNotifications(); });
 }
 
 }  // namespace kiv::tool

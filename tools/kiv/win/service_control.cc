@@ -37,12 +37,12 @@ DWORD ServiceControl::handle(DWORD control, DWORD eventType, void* eventData) {
     case SERVICE_CONTROL_SESSIONCHANGE: {
       const auto* notification = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
       if (notification == nullptr) return ERROR_INVALID_PARAMETER;
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<std::mutex> guard(deliveryLock_);
       if (deliver_) deliverSessionChange(deliver_, eventType, notification->dwSessionId);
       return NO_ERROR;
     }
     case SERVICE_CONTROL_POWEREVENT: {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<std::mutex> guard(deliveryLock_);
       if (deliver_) deliverPowerChange(deliver_, eventType);
       return NO_ERROR;
     }
@@ -52,13 +52,13 @@ DWORD ServiceControl::handle(DWORD control, DWORD eventType, void* eventData) {
 }
 
 void ServiceControl::setDelivery(HostEventDelivery deliver) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(deliveryLock_);
   deliver_ = std::move(deliver);
 }
 
 // Waits for a delivery in progress, so the host may end what it delivers to.
 void ServiceControl::clearDelivery() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(deliveryLock_);
   deliver_ = nullptr;
 }
 
@@ -81,7 +81,7 @@ void ServiceControl::reportStopped(DWORD serviceExitCode) {
 }
 
 void ServiceControl::report(DWORD state, DWORD waitHint, DWORD win32ExitCode, DWORD serviceExitCode) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(statusLock_);
   // A stop once begun is never reported as running again (the handler may report STOP_PENDING
   // while the host is still starting up).
   if (state == SERVICE_RUNNING && status_.dwCurrentState == SERVICE_STOP_PENDING) return;

@@ -51,8 +51,11 @@ class ServiceControl {
 
   StatusReporter reporter_;
   platform::win::UniqueHandle stopRequested_;
-  std::mutex lock_;  // guards the status, its checkpoint and the delivery
+  // Two locks: a delivery runs the plug-in's handling of the event (a logon can take it
+  // many seconds), and status reports, the stop's above all, must never wait for that.
+  std::mutex statusLock_;  // guards the status and its checkpoint
   SERVICE_STATUS status_{};
+  std::mutex deliveryLock_;  // guards the delivery, held while one is in progress
   HostEventDelivery deliver_;
 };
 

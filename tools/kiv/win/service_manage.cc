@@ -214,8 +214,12 @@ int uninstallService() {
   UniqueServiceHandle service = openKivService(DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS);
   if (!service) return 1;
   if (int stopped = stopIfRunning(service.get()); stopped != 0) return stopped;
-  // Once the plug-in has stopped, nothing may point at files that go with the service.
-  unregisterNotifications();
+  // Once the plug-in has stopped, nothing may point at files that go with the service. Left
+  // behind they do no harm until those files go, so the service is removed all the same.
+  if (unregisterNotifications("kiv service uninstall") != 0) {
+    std::fprintf(stderr, "kiv service uninstall: warning: the logon notification entries may be left; "
+                         "\"kiv registry unregister\" removes them\n");
+  }
   if (!DeleteService(service.get())) return failWith("cannot delete the service kivhost", GetLastError());
   if (const DWORD error = unregisterEventSource(); error != ERROR_SUCCESS) {
     return failWith("cannot remove the Event Log source KIV", error);

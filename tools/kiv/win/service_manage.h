@@ -20,10 +20,8 @@ int stopService();
 // 0 running, 3 installed but not running, 4 not installed.
 int serviceStatus();
 int runService();
-// Sets KIV_HOME, when unset, to the state root a service has: KIV in the machine's
-// application data folder.
-void pinMachineStateRoot();
-// Removes the logon notification entries of the plug-in (its UnregisterNotifications).
-int unregisterNotifications();
+// Removes the logon notification entries of the plug-in (its UnregisterNotifications);
+// what goes wrong is printed under `command`, the command the operator ran.
+int unregisterNotifications(const char* command);
 
 }  // namespace kiv::tool

@@ -4,7 +4,6 @@
 // failure to start ends the service with the failure's number as its service-specific exit
 // code and an Event Log entry that says why.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
@@ -53,8 +52,6 @@ std::string stateRootProblem() {
   return {};
 }
 
-std::wstring wide(const std::string& text) { return utf::widen(text); }
-
 int runServiceHost(ServiceControl& control) {
   EventLog log;
   HostRole role;
@@ -75,16 +72,15 @@ int runServiceHost(ServiceControl& control) {
   role.waitForStop = [&control] { control.waitForStop(); };
   role.ready = [&control, &log](const std::string& sources) {
     control.reportRunning();
-    log.report(EVENTLOG_INFORMATION_TYPE, KIV_MSG_HOST_STARTED, wide(sources));
+    log.report(EVENTLOG_INFORMATION_TYPE, KIV_MSG_HOST_STARTED, utf::widen(sources));
   };
   role.stopping = [&control] { control.reportStopping(); };
   role.failed = [&log](HostFailure failure, const std::string& why) {
     const int number = static_cast<int>(failure);
     TQUtilities_TraceErrorW(L"kiv", L"kiv service: cannot run (exit code %d): %hs", number, why.c_str());
-    log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, wide(why), std::to_wstring(number));
+    log.report(EVENTLOG_ERROR_TYPE, KIV_MSG_HOST_FAILED, utf::widen(why), std::to_wstring(number));
   };
 
-  pinMachineStateRoot();
   if (const std::string problem = stateRootProblem(); !problem.empty()) {
     role.failed(HostFailure::kStateRoot, problem);
     return static_cast<int>(HostFailure::kStateRoot);
@@ -111,17 +107,6 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 }
 
 }  // namespace
-
-// Without KIV_HOME the state root is %ProgramData%\KIV, found through the environment. The
-// environment of a service (or of an installer's action) is the one the SCM or the
-// installer builds, which need not name the folder a user's tools see (under Wine it names
-// another), so the machine's application data folder is taken from the shell instead.
-void pinMachineStateRoot() {
-  if (GetEnvironmentVariableW(L"KIV_HOME", nullptr, 0) != 0) return;
-  wchar_t folder[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
-  SetEnvironmentVariableW(L"KIV_HOME", (std::wstring(folder) + L"\\KIV").c_str());
-}
 
 int runService() {
   wchar_t name[] = L"kivhost";

@@ -9,11 +9,10 @@
 
 namespace kiv::tool {
 
-int unregisterNotifications() {
-  pinMachineStateRoot();  // its trace goes beside the service's
+int unregisterNotifications(const char* command) {
   HTQMODULE module = TQFactory_LoadExW(L"tqNotify", 1);
   if (module == nullptr) {
-    std::fprintf(stderr, "kiv registry unregister: cannot load the plug-in module \"tqNotify\"\n");
+    std::fprintf(stderr, "%s: cannot load the plug-in module \"tqNotify\"\n", command);
     return 1;
   }
   using UnregisterFn = int (*)();
@@ -25,7 +24,7 @@ int unregisterNotifications() {
   if (terminate != nullptr) terminate();
   TQFactory_Unload(module);
   if (unregister == nullptr) {
-    std::fprintf(stderr, "kiv registry unregister: the module \"tqNotify\" has no UnregisterNotifications\n");
+    std::fprintf(stderr, "%s: the module \"tqNotify\" has no UnregisterNotifications\n", command);
     return 1;
   }
   return 0;
