@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "platform/address_list.h"
 #include "platform/utf8.h"
 #include "tools/kiv/commands.h"
 #include "tqNotify/notifier/ChangeScript.h"
+#ifdef _WIN32
+#include "tqNotify/notifier/win/ScriptAccess.h"
+#endif
 
 namespace kiv::tool {
 namespace {
@@ -54,19 +53,13 @@ int runScript() {
 }
 
 #ifdef _WIN32
-// The file the command line's first word names (quoted, or up to the first blank), looked
-// up as CreateProcessW looks it up; empty when there is none.
+// The file CreateProcessW starts for the command line, as the host's check finds it; the
+// line's first word (quoted, or up to the first blank) names it when there is none.
 std::string startedProgram(const std::wstring& commandLine, std::string* word) {
-  std::wstring first;
-  if (!commandLine.empty() && commandLine[0] == L'"') {
-    first = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
-  } else {
-    first = commandLine.substr(0, commandLine.find_first_of(L" \t"));
-  }
-  *word = kiv::utf::narrow(first);
-  wchar_t found[MAX_PATH] = {};
-  const DWORD length = SearchPathW(nullptr, first.c_str(), L".exe", MAX_PATH, found, nullptr);
-  return length == 0 || length >= MAX_PATH ? std::string() : kiv::utf::narrow(found);
+  const bool quoted = !commandLine.empty() && commandLine[0] == L'"';
+  *word = kiv::utf::narrow(quoted ? commandLine.substr(1, commandLine.find(L'"', 1) - 1)
+                                  : commandLine.substr(0, commandLine.find_first_of(L" \t")));
+  return kiv::utf::narrow(kiv::notifier::programOfCommandLine(commandLine));
 }
 #endif
 
