@@ -58,6 +58,12 @@ class Process {
   // `receiver`. Once the process has ended only what is already in its pipes is read, so
   // a process it started that keeps them open cannot hold the caller.
   uint32_t waitReading(uint32_t timeoutMs, const OutputReceiver& receiver);
+#ifndef _WIN32
+  // As waitReading, but a process seen to end is left a zombie: its pid, and the id of the
+  // process group it leads, stay taken, so that the group can still be signalled without
+  // the chance of reaching a group that took the number over. A later wait reaps it.
+  uint32_t waitReadingUnreaped(uint32_t timeoutMs, const OutputReceiver& receiver);
+#endif
   // The exit code of a process started here, once a wait has seen it end; -1 before that,
   // for a process only watched, or one ended by a signal.
   int exitCode() const { return exitCode_; }
