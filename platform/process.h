@@ -37,10 +37,9 @@ class Process {
                                                const std::vector<std::string>& environment);
 #else
   // As startHidden, with standard output and standard error each on a pipe for
-  // waitReading, and the process in a job of its own that endTree ends as a whole.
-  static std::unique_ptr<Process> startReading(std::wstring_view commandLine);
-  // As above, with the host's environment and `environment` ("NAME=value" each) put over
-  // it in the process's environment only.
+  // waitReading, the process in a job of its own that endTree ends as a whole, and the
+  // host's environment with `environment` ("NAME=value" each) put over it in the process's
+  // environment only.
   static std::unique_ptr<Process> startReading(std::wstring_view commandLine,
                                                const std::vector<std::wstring>& environment);
 #endif

@@ -167,10 +167,6 @@ std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
   return std::unique_ptr<Process>(new Process(static_cast<int>(id), slot, true));
 }
 
-std::unique_ptr<Process> Process::startReading(std::wstring_view commandLine) {
-  return startReading(commandLine, {});
-}
-
 std::unique_ptr<Process> Process::startReading(std::wstring_view commandLine,
                                                const std::vector<std::wstring>& environment) {
   auto pipes = OutputPipes::open();
