@@ -37,10 +37,9 @@ class Process {
                                                const std::vector<std::string>& environment);
 #else
   // As startHidden, with standard output and standard error each on a pipe for
-  // waitReading, and the process in a job of its own that endTree ends as a whole.
-  static std::unique_ptr<Process> startReading(std::wstring_view commandLine);
-  // As above, with the host's environment and `environment` ("NAME=value" each) put over
-  // it in the process's environment only.
+  // waitReading, the process in a job of its own that endTree ends as a whole, and the
+  // host's environment with `environment` ("NAME=value" each) put over it in the process's
+  // environment only.
   static std::unique_ptr<Process> startReading(std::wstring_view commandLine,
                                                const std::vector<std::wstring>& environment);
 #endif
@@ -58,6 +57,12 @@ class Process {
   // `receiver`. Once the process has ended only what is already in its pipes is read, so
   // a process it started that keeps them open cannot hold the caller.
   uint32_t waitReading(uint32_t timeoutMs, const OutputReceiver& receiver);
+#ifndef _WIN32
+  // As waitReading, but a process seen to end is left a zombie: its pid, and the id of the
+  // process group it leads, stay taken, so that the group can still be signalled without
+  // the chance of reaching a group that took the number over. A later wait reaps it.
+  uint32_t waitReadingUnreaped(uint32_t timeoutMs, const OutputReceiver& receiver);
+#endif
   // The exit code of a process started here, once a wait has seen it end; -1 before that,
   // for a process only watched, or one ended by a signal.
   int exitCode() const { return exitCode_; }

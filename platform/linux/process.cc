@@ -229,10 +229,15 @@ uint32_t Process::wait(uint32_t timeoutMs) {
 }
 
 uint32_t Process::waitReading(uint32_t timeoutMs, const OutputReceiver& receiver) {
-  if (!pipes_) return wait(timeoutMs);
-  const uint32_t result = pipes_->readUntilEnd(pidfd_, timeoutMs, receiver);
+  const uint32_t result = waitReadingUnreaped(timeoutMs, receiver);
   if (result == kWaitObject0) noteEnd();
   return result;
+}
+
+// A pidfd is readable once its process has exited, reaped or not.
+uint32_t Process::waitReadingUnreaped(uint32_t timeoutMs, const OutputReceiver& receiver) {
+  if (!pipes_) return waitOne(handle(), timeoutMs);
+  return pipes_->readUntilEnd(pidfd_, timeoutMs, receiver);
 }
 
 }  // namespace kiv::platform

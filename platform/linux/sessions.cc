@@ -15,6 +15,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/linux/unique_fd.h"
+
 namespace kiv::platform {
 namespace {
 
@@ -23,20 +25,6 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 using CString = std::unique_ptr<char, FreeDeleter>;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool logindRuns() {
   struct stat info {};
@@ -129,8 +117,8 @@ void applyRecord(const struct utmp& record, std::vector<UtmpLogin>& logins) {
 // Reads the records directly rather than through getutent, which keeps global state.
 std::vector<LoginSession> utmpSessions() {
   std::vector<LoginSession> sessions;
-  FileDescriptor file(::open(utmpPath().c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return sessions;
+  const UniqueFd file(::open(utmpPath().c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return sessions;
   std::vector<UtmpLogin> logins;
   struct utmp record {};
   for (;;) {

@@ -29,12 +29,15 @@ std::wstring environment(const wchar_t* name) {
 // has no answer. The shell comes first: the environment is whatever the parent built (the
 // Service Control Manager's, an installer's), which need not name the folder a user's
 // tools see, and a service and its users must agree on the root for their bus to meet.
+// The shell is asked once per process: without KIV_HOME every bus send names its pipe
+// from the home, and the folder does not move under a running process.
 std::wstring machineDataFolder() {
-  wchar_t path[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK &&
-      path[0] != L'\0') {
-    return path;
-  }
+  static const std::wstring shellFolder = [] {
+    wchar_t path[MAX_PATH] = {};
+    const HRESULT result = SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+    return result == S_OK ? std::wstring(path) : std::wstring();
+  }();
+  if (!shellFolder.empty()) return shellFolder;
   return environment(L"ProgramData");
 }
 

@@ -11,14 +11,6 @@
 namespace kiv::platform::win {
 namespace {
 
-struct LocalMemoryTraits {
-  using type = void*;
-  static type empty() { return nullptr; }
-  static bool valid(type p) { return p != nullptr; }
-  static void close(type p) { LocalFree(p); }
-};
-using UniqueLocal = Unique<LocalMemoryTraits>;
-
 // The SID of the user the process runs as, as text; empty when the token cannot be read.
 std::wstring currentUserSid() {
   HANDLE raw = nullptr;
@@ -37,10 +29,16 @@ std::wstring currentUserSid() {
   return text;
 }
 
+// The 95 family has no security at all: its security calls answer "not implemented", and
+// everything there is open to every user of the machine anyway.
+bool withoutSecurity() { return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
+
+}  // namespace
+
 // Full control for the user, SYSTEM and the Administrators, inherited by files and
 // subdirectories; protected, so nothing from the parent (such as read access for all
 // users under ProgramData) reaches in.
-UniqueLocal ownerOnlyDescriptor() {
+UniqueLocal ownerOnlySecurity() {
   const std::wstring user = currentUserSid();
   if (user.empty()) return UniqueLocal();
   const std::wstring sddl =
@@ -53,21 +51,9 @@ UniqueLocal ownerOnlyDescriptor() {
   return UniqueLocal(descriptor);
 }
 
-// The 95 family has no security at all: its security calls answer "not implemented", and
-// everything there is open to every user of the machine anyway.
-bool withoutSecurity() { return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
-
-}  // namespace
-
-void LocalFreeDeleter::operator()(void* memory) const { LocalFree(memory); }
-
-std::unique_ptr<void, LocalFreeDeleter> ownerOnlySecurity() {
-  return std::unique_ptr<void, LocalFreeDeleter>(ownerOnlyDescriptor().release());
-}
-
 bool createDirectory(const std::wstring& path, unsigned mode) {
   if ((mode & 044) != 0) return CreateDirectoryW(path.c_str(), nullptr) != 0;
-  const UniqueLocal descriptor = ownerOnlyDescriptor();
+  const UniqueLocal descriptor = ownerOnlySecurity();
   if (!descriptor) {
     if (!withoutSecurity()) return false;
     return CreateDirectoryW(path.c_str(), nullptr) != 0;
@@ -77,7 +63,7 @@ bool createDirectory(const std::wstring& path, unsigned mode) {
 }
 
 bool createPrivateFile(const std::wstring& path) {
-  const UniqueLocal descriptor = ownerOnlyDescriptor();
+  const UniqueLocal descriptor = ownerOnlySecurity();
   if (!descriptor && !withoutSecurity()) return false;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0,

@@ -3,8 +3,9 @@
 // which a directory passes on to everything created below it.
 #pragma once
 
-#include <memory>
 #include <string>
+
+#include "platform/win/unique_handle.h"
 
 namespace kiv::platform::win {
 
@@ -13,12 +14,9 @@ namespace kiv::platform::win {
 // with the last error set.
 bool createDirectory(const std::wstring& path, unsigned mode);
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const;
-};
 // A security descriptor that lets only the user the process runs as, SYSTEM and the
 // Administrators in. Null with the last error set when it cannot be made.
-std::unique_ptr<void, LocalFreeDeleter> ownerOnlySecurity();
+UniqueLocal ownerOnlySecurity();
 
 // Creates an empty owner-only file; false with the last error set (ERROR_FILE_EXISTS when
 // it is there already).

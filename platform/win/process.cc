@@ -25,10 +25,12 @@ std::wstring_view nameOf(std::wstring_view entry) {
 }
 
 // Windows compares environment names without regard to case, ordinally.
-bool nameLess(std::wstring_view left, std::wstring_view right) {
+int compareNames(std::wstring_view left, std::wstring_view right) {
   return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(), static_cast<int>(right.size()),
-                              TRUE) == CSTR_LESS_THAN;
+                              TRUE);
 }
+bool nameLess(std::wstring_view left, std::wstring_view right) { return compareNames(left, right) == CSTR_LESS_THAN; }
+bool sameName(std::wstring_view left, std::wstring_view right) { return compareNames(left, right) == CSTR_EQUAL; }
 
 // The host's environment with `overrides` ("NAME=value") put over it, sorted by name as
 // Windows keeps an environment, as one block of terminated entries ending in an empty one.
@@ -48,7 +50,7 @@ std::wstring environmentBlock(const std::vector<std::wstring>& overrides) {
     bool replaced = false;
     for (std::size_t i = 0; i < overridden && !replaced; ++i) {
       const std::wstring_view other = nameOf(entries[i]);
-      replaced = !nameLess(name, other) && !nameLess(other, name);
+      replaced = sameName(name, other);
     }
     if (!replaced) entries.emplace_back(entry);
   }
@@ -165,10 +167,6 @@ std::unique_ptr<Process> Process::startHidden(std::wstring_view commandLine) {
   if (slot < 0) return nullptr;
   process.release();
   return std::unique_ptr<Process>(new Process(static_cast<int>(id), slot, true));
-}
-
-std::unique_ptr<Process> Process::startReading(std::wstring_view commandLine) {
-  return startReading(commandLine, {});
 }
 
 std::unique_ptr<Process> Process::startReading(std::wstring_view commandLine,

@@ -76,6 +76,16 @@ struct RegistryKeyTraits {
 };
 using UniqueRegistryKey = Unique<RegistryKeyTraits>;
 
+// Memory the system allocated for the caller with LocalAlloc (security descriptors, SID
+// texts, formatted messages).
+struct LocalMemoryTraits {
+  using type = void*;
+  static type empty() { return nullptr; }
+  static bool valid(type p) { return p != nullptr; }
+  static void close(type p) { LocalFree(p); }
+};
+using UniqueLocal = Unique<LocalMemoryTraits>;
+
 // A kernel handle travels through the waitable-handle descriptor slot as its low 32 bits:
 // Windows keeps kernel handles within that range so that 32- and 64-bit processes can
 // share them. No handle is -1.

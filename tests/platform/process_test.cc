@@ -181,6 +181,30 @@ TEST(Process, TheEnvironmentIsTheHostsWithTheOverridesAndNothingElse) {
   EXPECT_EQ(process->exitCode(), 0);
 }
 
+// Until a wait reaps it, an ended process keeps its pid and its group's id, so that its
+// group can still be signalled; its output is read all the same.
+TEST(Process, ReadUntilItsEndItStaysAZombieUntilAWaitReapsIt) {
+  auto process = Process::startReading("/bin/sh", {"sh", "-c", "echo said; exit 4"}, {});
+  ASSERT_TRUE(process);
+  std::string out;
+  const OutputReceiver receiver = [&](OutputStream stream, std::string_view bytes) {
+    if (stream == OutputStream::kStandardOutput) out.append(bytes);
+  };
+  ASSERT_EQ(process->waitReadingUnreaped(60000, receiver), kWaitObject0);
+  EXPECT_EQ(out, "said\n");
+  EXPECT_EQ(processState(process->pid()), 'Z');
+  EXPECT_EQ(killpg(process->pid(), 0), 0) << "its group's id was given up";
+  EXPECT_EQ(process->exitCode(), -1);
+  EXPECT_EQ(process->waitReadingUnreaped(0, receiver), kWaitObject0);
+  EXPECT_EQ(processState(process->pid()), 'Z');
+  EXPECT_EQ(process->waitReading(0, receiver), kWaitObject0);
+  EXPECT_EQ(process->exitCode(), 4);
+  EXPECT_EQ(processState(process->pid()), 0);
+  errno = 0;
+  EXPECT_EQ(killpg(process->pid(), 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+}
+
 TEST(Process, ASignalThatEndsItIsTold) {
   auto process = Process::startReading("/bin/sh", {"sh", "-c", "kill -TERM $$"}, {});
   ASSERT_TRUE(process);

@@ -80,6 +80,9 @@ TEST_F(ScriptPolicyTest, NamesAreFoundOnTheSearchPathLikeTheShellFindsThem) {
   EXPECT_EQ(findProgram(tool, ""), tool);
   const auto found = kiv::notifier::checkScriptCommand("sh -c 'exit 0'");
   EXPECT_EQ(found.arguments, (Words{"sh", "-c", "exit 0"}));
+  // The bare name is started as the file PATH gives, not as whatever "sh" the current
+  // directory might hold.
+  EXPECT_TRUE(found.program.starts_with("/") && found.program.ends_with("/sh")) << found.program;
   // What cannot start fails at the start, which traces why; a missing file below a
   // directory that others can write is still refused.
   EXPECT_EQ(scriptRefusal("no-such-command-anywhere --x"), "");

@@ -24,7 +24,8 @@ std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand
 
 // Ends the script and everything it started, politely first where the system allows, then
 // for good; what it writes meanwhile goes to `receiver`, so that it cannot block on a full
-// pipe while it winds up. It is not reaped here.
+// pipe while it winds up. It is not reaped here, even when it ends in between, so that the
+// last signal cannot reach a group that took its number over; the caller's wait reaps it.
 void endScriptGroup(kiv::platform::Process& script, const kiv::platform::OutputReceiver& receiver);
 
 // Writes a trace line about the script's run to the system log as well, where the host runs

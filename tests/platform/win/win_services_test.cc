@@ -157,6 +157,32 @@ TEST(Process, WaitsBesideEventsAndByPid) {
   EXPECT_EQ(waitAny(closed, 0), kWaitFailed);
 }
 
+// Names are the same whatever their case, so an override replaces the host's variable
+// instead of standing beside it; the host's other variables are kept, its own unchanged.
+TEST(Process, ReadProcessGetsTheHostsEnvironmentWithTheOverridesOverIt) {
+  ASSERT_TRUE(SetEnvironmentVariableW(L"KIV_TEST_KEPT", L"host"));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"KIV_TEST_REPLACED", L"host"));
+  auto process = Process::startReading(L"cmd.exe /c set KIV_TEST_",
+                                       {L"kiv_test_replaced=child", L"KIV_TEST_NEW=new", L"=nameless"});
+  SetEnvironmentVariableW(L"KIV_TEST_KEPT", nullptr);
+  ASSERT_TRUE(process);
+  std::string out;
+  const OutputReceiver receiver = [&](OutputStream stream, std::string_view bytes) {
+    if (stream == OutputStream::kStandardOutput) out.append(bytes);
+  };
+  EXPECT_EQ(process->waitReading(60000, receiver), kWaitObject0);
+  wchar_t value[16] = {};
+  EXPECT_EQ(GetEnvironmentVariableW(L"KIV_TEST_REPLACED", value, 16), 4u);
+  EXPECT_EQ(std::wstring(value), L"host");
+  SetEnvironmentVariableW(L"KIV_TEST_REPLACED", nullptr);
+  EXPECT_NE(out.find("KIV_TEST_KEPT=host\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("KIV_TEST_NEW=new\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("kiv_test_replaced=child\r\n"), std::string::npos) << out;
+  int hostValues = 0;
+  for (std::size_t at = out.find("=host"); at != std::string::npos; at = out.find("=host", at + 1)) ++hostValues;
+  EXPECT_EQ(hostValues, 1) << "the replaced variable stayed beside its override: " << out;
+}
+
 TEST(Process, ListShowsThisProgramByImageName) {
   const int self = static_cast<int>(GetCurrentProcessId());
   const std::wstring path = moduleFileName(nullptr);

@@ -40,12 +40,14 @@ std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand
   return kiv::platform::Process::startReading(command.program, command.arguments, environment);
 }
 
-// Until the script is reaped its pid cannot be reused, and once it is, what it started still
-// holds the group's id, so both signals reach only the script and what it started. A script that traps SIGTERM and writes on its way out is read
-// meanwhile, or it would sit on a full pipe until SIGKILL.
+// The script is left unreaped until both signals have gone: while it is a zombie its pid,
+// and so its group's id, cannot be taken by anyone else, and once it is reaped what it
+// started still holds the group's id, so both signals reach only the script and what it
+// started. A script that traps SIGTERM and writes on its way out is read meanwhile, or it
+// would sit on a full pipe until SIGKILL.
 void endScriptGroup(kiv::platform::Process& script, const kiv::platform::OutputReceiver& receiver) {
   killpg(script.pid(), SIGTERM);
-  script.waitReading(kGraceMs, receiver);
+  script.waitReadingUnreaped(kGraceMs, receiver);
   killpg(script.pid(), SIGKILL);
 }
 
