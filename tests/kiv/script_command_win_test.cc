@@ -3,15 +3,38 @@
 // configured, cannot start or runs past its time limit.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "kiv/ScriptTest.h"
 
 namespace kivtooltest {
 namespace {
+
+// Gives Everyone full control of the file, beside what its list allows already.
+bool letEveryoneChange(const std::filesystem::path& file) {
+  using LocalMemory = std::unique_ptr<void, decltype(&LocalFree)>;
+  std::wstring name = file.wstring();
+  PACL old = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LocalMemory oldHeld(descriptor, &LocalFree);
+  wchar_t everyone[] = L"Everyone";
+  EXPLICIT_ACCESSW entry{};
+  BuildExplicitAccessWithNameW(&entry, everyone, GENERIC_ALL, GRANT_ACCESS, NO_INHERITANCE);
+  PACL changed = nullptr;
+  if (SetEntriesInAclW(1, &entry, old, &changed) != ERROR_SUCCESS) return false;
+  const LocalMemory changedHeld(changed, &LocalFree);
+  return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, changed,
+                               nullptr) == ERROR_SUCCESS;
+}
 
 class KivScriptWin : public ScriptTest {
  protected:
@@ -43,6 +66,24 @@ TEST_F(KivScriptWin, RunPrintsTheOutputAndExitsWithTheScriptsCode) {
   EXPECT_NE(out.find("event=manual\n"), std::string::npos) << out;
   EXPECT_NE(out.find("oops"), std::string::npos) << out;
   EXPECT_EQ(kivtest::countTrace(") ended: exit 3 after "), 1);
+}
+
+// An unquoted line names the file that will start, found as the system finds it: with a
+// blank in the folder's name that is not the line's first word.
+TEST_F(KivScriptWin, CheckNamesTheFileThatStartsForAnUnquotedLine) {
+  const auto folder = directory_ / "with blank";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(KIV_SLEEPER, folder / "run.exe");
+  const std::string line = (folder / "run").string() + " 0";
+  configure("ipchangescript", line);
+  std::string out;
+  EXPECT_EQ(kiv({"script", "check"}, &out), 0) << out;
+  EXPECT_EQ(out, "would run " + (folder / "run.exe").string() + ": " + line + "\n");
+
+  // That file is the one whose access list decides.
+  EXPECT_TRUE(letEveryoneChange(folder / "run.exe"));
+  EXPECT_EQ(kiv({"script", "check"}, &out), 125) << out;
+  EXPECT_EQ(out, "not run: " + (folder / "run.exe").string() + " may be changed by Everyone: " + line + "\n");
 }
 
 TEST_F(KivScriptWin, EachWayOfNotRunningHasItsOwnCode) {

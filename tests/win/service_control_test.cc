@@ -7,11 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "support/kiv_test.h"
@@ -79,6 +80,7 @@ TEST(ServiceControlTest, SessionAndPowerControlsBecomeTheWindowsHostEvents) {
                              : control(handler, SERVICE_CONTROL_POWEREVENT, n.event),
               static_cast<DWORD>(NO_ERROR));
   }
+  handler.clearDelivery();  // what was queued has been delivered when it returns
   ASSERT_EQ(fromHandler.events.size(), std::size(kNotifications));
   EXPECT_EQ(fromHandler.events[0], Event(15, L"5", L"3"));  // logon of session 3
   EXPECT_EQ(fromHandler.events[1], Event(15, L"1", L"1"));  // console connect
@@ -161,45 +163,111 @@ TEST(ServiceControlTest, EachStopControlEndsTheWaitAndReportsStopPending) {
   }
 }
 
-// A logon's delivery can take the plug-in many seconds; meanwhile a stop is still taken
-// and the host's own status reports still reach the SCM.
-TEST(ServiceControlTest, ADeliveryInProgressHoldsUpNeitherTheStopNorTheStatus) {
-  Statuses statuses;
-  ServiceControl handler(statuses.reporter());
-  handler.reportRunning();
-  std::promise<void> entered, release;
-  std::shared_future<void> released = release.get_future().share();
-  handler.setDelivery([&](int, const std::wstring&, const std::wstring&) {
-    entered.set_value();
-    released.wait();
-  });
-  WTSSESSION_NOTIFICATION session{sizeof(WTSSESSION_NOTIFICATION), 3};
-  auto delivering = std::async(std::launch::async, [&] {
-    return control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &session);
-  });
-  // Ends the delivery however the test leaves, before the futures wait for their threads.
-  struct Release {
-    std::promise<void>& promise;
-    bool done = false;
-    void now() {
-      if (!std::exchange(done, true)) promise.set_value();
-    }
-    ~Release() { now(); }
-  } releaseOnExit{release};
-  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+// A plug-in whose first delivery stays in progress until the test lets it go, as a logon can
+// keep it for many seconds. The hold gives up after 20 s, so that a handler that delivers on
+// the caller's thread fails the test instead of hanging it.
+class HeldPlugin {
+ public:
+  kiv::tool::HostEventDelivery delivery() {
+    return [this](int code, const std::wstring& s1, const std::wstring& s2) {
+      std::unique_lock<std::mutex> guard(lock_);
+      if (!entered_) {
+        entered_ = true;
+        thread_ = std::this_thread::get_id();
+        changed_.notify_all();
+        changed_.wait_for(guard, std::chrono::seconds(20), [this] { return released_; });
+      }
+      events_.emplace_back(code, s1, s2);
+    };
+  }
+  bool waitUntilEntered() {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(20), [this] { return entered_; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> guard(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  std::vector<Event> events() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return events_;
+  }
+  std::thread::id thread() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return thread_;
+  }
 
-  auto stopping = std::async(std::launch::async, [&] {
-    control(handler, SERVICE_CONTROL_STOP);
-    handler.waitForStop();
-    handler.reportStopping();
-  });
-  const std::future_status stopped = stopping.wait_for(std::chrono::seconds(20));
-  releaseOnExit.now();
-  EXPECT_EQ(stopped, std::future_status::ready);
-  stopping.get();
-  EXPECT_EQ(delivering.get(), static_cast<DWORD>(NO_ERROR));
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool entered_ = false;
+  bool released_ = false;
+  std::thread::id thread_;
+  std::vector<Event> events_;
+};
+
+// Lets the held delivery go however the test leaves, before the handler's end waits for it.
+struct ReleaseOnExit {
+  HeldPlugin& plugin;
+  ~ReleaseOnExit() { plugin.release(); }
+};
+
+// The SCM hands every control over on one dispatcher thread, this test's own here: a session
+// change must come back at once while the plug-in still handles it, or a stop behind it
+// waits for the logon and the SCM gives up on the service after 30 s.
+TEST(ServiceControlTest, ADeliveryInProgressHoldsUpNeitherTheDispatcherNorTheStop) {
+  Statuses statuses;
+  HeldPlugin plugin;
+  ServiceControl handler(statuses.reporter());
+  ReleaseOnExit releaseOnExit{plugin};
+  handler.reportRunning();
+  handler.setDelivery(plugin.delivery());
+
+  WTSSESSION_NOTIFICATION session{sizeof(WTSSESSION_NOTIFICATION), 3};
+  EXPECT_EQ(control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &session),
+            static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(plugin.waitUntilEntered());
+  EXPECT_TRUE(plugin.events().empty()) << "the session change was handled on the dispatcher's thread";
+  EXPECT_NE(plugin.thread(), std::this_thread::get_id());
+
+  EXPECT_EQ(control(handler, SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(statuses.reported.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  auto waited = std::async(std::launch::async, [&] { handler.waitForStop(); });
+  EXPECT_EQ(waited.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  // The host's own report of its stop reaches the SCM too, the plug-in still busy.
+  handler.reportStopping();
   EXPECT_EQ(statuses.reported.back().dwCheckPoint, 2u);
+  EXPECT_TRUE(plugin.events().empty());
+
+  plugin.release();
+  handler.clearDelivery();
+  EXPECT_EQ(plugin.events(), std::vector<Event>{Event(15, L"5", L"3")});
+}
+
+// Events that wait behind a slow one keep their order, and the host's end of delivery hands
+// over what was queued before it returns: the host may then end the plug-in.
+TEST(ServiceControlTest, QueuedEventsKeepTheirOrderAndAreDeliveredBeforeDeliveryEnds) {
+  Statuses statuses;
+  HeldPlugin plugin;
+  ServiceControl handler(statuses.reporter());
+  ReleaseOnExit releaseOnExit{plugin};
+  handler.setDelivery(plugin.delivery());
+
+  WTSSESSION_NOTIFICATION session{sizeof(WTSSESSION_NOTIFICATION), 3};
+  control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &session);
+  ASSERT_TRUE(plugin.waitUntilEntered());
+  control(handler, SERVICE_CONTROL_POWEREVENT, PBT_APMSUSPEND);
+  control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGOFF, &session);
+  control(handler, SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC);
+
+  plugin.release();
+  handler.clearDelivery();
+  const std::vector<Event> expected{Event(15, L"5", L"3"), Event(16, L"4", L""),
+                                    Event(15, L"6", L"3"), Event(16, L"18", L"")};
+  EXPECT_EQ(plugin.events(), expected);
+  control(handler, SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &session);
+  EXPECT_EQ(plugin.events(), expected);
 }
 
 TEST(ServiceControlTest, AFailedRunStopsWithItsNumberAsServiceSpecificExitCode) {

@@ -7,9 +7,6 @@
 #include "platform/utf8.h"
 #include "tools/kiv/commands.h"
 #include "tqNotify/notifier/ChangeScript.h"
-#ifdef _WIN32
-#include "tqNotify/notifier/win/ScriptAccess.h"
-#endif
 
 namespace kiv::tool {
 namespace {
@@ -52,17 +49,6 @@ int runScript() {
   return run.exitCode;
 }
 
-#ifdef _WIN32
-// The file CreateProcessW starts for the command line, as the host's check finds it; the
-// line's first word (quoted, or up to the first blank) names it when there is none.
-std::string startedProgram(const std::wstring& commandLine, std::string* word) {
-  const bool quoted = !commandLine.empty() && commandLine[0] == L'"';
-  *word = kiv::utf::narrow(quoted ? commandLine.substr(1, commandLine.find(L'"', 1) - 1)
-                                  : commandLine.substr(0, commandLine.find_first_of(L" \t")));
-  return kiv::utf::narrow(kiv::notifier::programOfCommandLine(commandLine));
-}
-#endif
-
 int checkScript() {
   const auto script = kiv::notifier::configuredScript();
   const std::string line = kiv::utf::narrow(script.commandLine);
@@ -74,15 +60,12 @@ int checkScript() {
     std::printf("not run: %s: %s\n", script.command.refusal.c_str(), line.c_str());
     return kRefused;
   }
-#ifndef _WIN32
-  const std::string& word = script.command.arguments.front();
   const std::string& program = script.command.program;
-#else
-  std::string word;
-  const std::string program = startedProgram(script.commandLine, &word);
-#endif
   if (program.empty()) {
-    std::printf("not run: no program \"%s\" found: %s\n", word.c_str(), line.c_str());
+    // Only where the host splits the line itself does it know which word names the program.
+    const auto& words = script.command.arguments;
+    const std::string named = words.empty() ? std::string() : " \"" + words.front() + "\"";
+    std::printf("not run: no program%s found: %s\n", named.c_str(), line.c_str());
     return kNotStarted;
   }
   std::printf("would run %s: %s\n", program.c_str(), line.c_str());

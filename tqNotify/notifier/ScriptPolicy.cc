@@ -99,11 +99,15 @@ ScriptCommand checkScriptCommand(std::string_view commandLine) {
 
 #else
 
-// The system splits and starts the line itself; what it starts is checked on its access
-// lists.
+// The system splits and starts the line itself; the file it will start is found once, as
+// it finds it, and that file is checked on its access lists. (Quoted, its full path names
+// only itself.)
 ScriptCommand checkScriptCommand(std::string_view commandLine) {
   ScriptCommand command;
-  command.refusal = programAccessRefusal(kiv::utf::widen(commandLine));
+  const std::wstring program = programOfCommandLine(kiv::utf::widen(commandLine));
+  if (program.empty()) return command;
+  command.program = kiv::utf::narrow(program);
+  command.refusal = programAccessRefusal(L"\"" + program + L"\"");
   return command;
 }
 

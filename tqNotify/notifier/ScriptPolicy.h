@@ -11,9 +11,11 @@ namespace kiv::notifier {
 // The command line as it will be started: no shell reads it, so what it runs is its first
 // word's file and nothing else.
 struct ScriptCommand {
-  // The file to start; empty when nothing by that name was found.
+  // The file to start; empty when nothing by that name was found. On Windows the file the
+  // system starts for the whole line.
   std::string program;
-  // The command line's words, the program's own first.
+  // The command line's words, the program's own first. Empty on Windows, where the system
+  // splits the line itself.
   std::vector<std::string> arguments;
   // Why it may not run, in a few words; empty when it may.
   std::string refusal;

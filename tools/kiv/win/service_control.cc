@@ -3,6 +3,8 @@
 
 #include <wtsapi32.h>
 
+#include <string>
+
 #include "tools/kiv/win/session_power_events.h"
 
 namespace kiv::tool {
@@ -38,12 +40,12 @@ DWORD ServiceControl::handle(DWORD control, DWORD eventType, void* eventData) {
       const auto* notification = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
       if (notification == nullptr) return ERROR_INVALID_PARAMETER;
       std::lock_guard<std::mutex> guard(deliveryLock_);
-      if (deliver_) deliverSessionChange(deliver_, eventType, notification->dwSessionId);
+      if (queue_) deliverSessionChange(queued(), eventType, notification->dwSessionId);
       return NO_ERROR;
     }
     case SERVICE_CONTROL_POWEREVENT: {
       std::lock_guard<std::mutex> guard(deliveryLock_);
-      if (deliver_) deliverPowerChange(deliver_, eventType);
+      if (queue_) deliverPowerChange(queued(), eventType);
       return NO_ERROR;
     }
     default:
@@ -51,15 +53,33 @@ DWORD ServiceControl::handle(DWORD control, DWORD eventType, void* eventData) {
   }
 }
 
-void ServiceControl::setDelivery(HostEventDelivery deliver) {
-  std::lock_guard<std::mutex> guard(deliveryLock_);
-  deliver_ = std::move(deliver);
+// Only queued: the handler runs on the SCM's one dispatcher thread, and the plug-in's
+// handling of a logon can take many seconds, so a stop behind it would wait past the SCM's
+// 30 s. Called with the delivery lock held and a queue in place.
+HostEventDelivery ServiceControl::queued() {
+  return [queue = queue_.get()](int code, const std::wstring& s1, const std::wstring& s2) {
+    queue->post(code, s1, s2);
+  };
 }
 
-// Waits for a delivery in progress, so the host may end what it delivers to.
+void ServiceControl::setDelivery(HostEventDelivery deliver) {
+  auto queue = std::make_unique<DeliveryQueue>(std::move(deliver));
+  {
+    std::lock_guard<std::mutex> guard(deliveryLock_);
+    queue_.swap(queue);
+  }
+  queue.reset();  // one set before ends as clearDelivery ends it
+}
+
+// The queue ends outside the lock: while it delivers what it still holds, the handler goes
+// on answering the SCM (and drops the events that come now).
 void ServiceControl::clearDelivery() {
-  std::lock_guard<std::mutex> guard(deliveryLock_);
-  deliver_ = nullptr;
+  std::unique_ptr<DeliveryQueue> ending;
+  {
+    std::lock_guard<std::mutex> guard(deliveryLock_);
+    ending.swap(queue_);
+  }
+  ending.reset();
 }
 
 void ServiceControl::waitForStop() const { WaitForSingleObject(stopRequested_.get(), INFINITE); }

@@ -1,17 +1,20 @@
-// The service's control handler: the Service Control Manager calls it on a thread of its
-// own. It turns session changes and power events into the host events 15 and 16 (the same
-// texts as the console host's window gives), takes the requests to stop (stop, shutdown,
-// preshutdown), and reports the service's state back to the SCM.
+// The service's control handler: the Service Control Manager calls it on its one control
+// dispatcher thread. It turns session changes and power events into the host events 15 and
+// 16 (the same texts as the console host's window gives), which a thread of their own hands
+// to the plug-in, takes the requests to stop (stop, shutdown, preshutdown), and reports the
+// service's state back to the SCM.
 #pragma once
 
 #include <windows.h>
 #include <winsvc.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "platform/win/unique_handle.h"
 #include "tools/kiv/host_event_source.h"
+#include "tools/kiv/win/delivery_queue.h"
 
 namespace kiv::tool {
 
@@ -31,7 +34,9 @@ class ServiceControl {
   // The HandlerEx the SCM calls; `context` is the ServiceControl.
   static DWORD WINAPI handler(DWORD control, DWORD eventType, void* eventData, void* context);
 
-  // Where session and power events go while the host runs; none before and after.
+  // Where session and power events go while the host runs; none before and after. Once
+  // clearDelivery returns, the events taken before it have been delivered and no delivery
+  // runs any more.
   void setDelivery(HostEventDelivery deliver);
   void clearDelivery();
 
@@ -48,15 +53,14 @@ class ServiceControl {
   DWORD handle(DWORD control, DWORD eventType, void* eventData);
   void report(DWORD state, DWORD waitHint, DWORD win32ExitCode = NO_ERROR, DWORD serviceExitCode = 0);
   void requestStop();
+  HostEventDelivery queued();
 
   StatusReporter reporter_;
   platform::win::UniqueHandle stopRequested_;
-  // Two locks: a delivery runs the plug-in's handling of the event (a logon can take it
-  // many seconds), and status reports, the stop's above all, must never wait for that.
   std::mutex statusLock_;  // guards the status and its checkpoint
   SERVICE_STATUS status_{};
-  std::mutex deliveryLock_;  // guards the delivery, held while one is in progress
-  HostEventDelivery deliver_;
+  std::mutex deliveryLock_;  // guards queue_; held only to post, never while a delivery runs
+  std::unique_ptr<DeliveryQueue> queue_;
 };
 
 }  // namespace kiv::tool
