@@ -99,15 +99,15 @@ ScriptCommand checkScriptCommand(std::string_view commandLine) {
 
 #else
 
-// The system splits and starts the line itself; the file it will start is found once, as
-// it finds it, and that file is checked on its access lists. (Quoted, its full path names
-// only itself.)
+// The system splits and starts the line itself; the file it will start is found as it
+// finds it, and that file is checked on its access lists. When there is none, the start
+// fails and says so.
 ScriptCommand checkScriptCommand(std::string_view commandLine) {
   ScriptCommand command;
   const std::wstring program = programOfCommandLine(kiv::utf::widen(commandLine));
   if (program.empty()) return command;
   command.program = kiv::utf::narrow(program);
-  command.refusal = programAccessRefusal(L"\"" + program + L"\"");
+  command.refusal = programAccessRefusal(program);
   return command;
 }
 

@@ -41,10 +41,9 @@ std::unique_ptr<kiv::platform::Process> startWithEnvironment(const ScriptCommand
 }
 
 // The script is left unreaped until both signals have gone: while it is a zombie its pid,
-// and so its group's id, cannot be taken by anyone else, and once it is reaped what it
-// started still holds the group's id, so both signals reach only the script and what it
-// started. A script that traps SIGTERM and writes on its way out is read meanwhile, or it
-// would sit on a full pipe until SIGKILL.
+// and so its group's id, cannot be taken by anyone else, so both signals reach only the
+// script and what it started. A script that traps SIGTERM and writes on its way out is read
+// meanwhile, or it would sit on a full pipe until SIGKILL.
 void endScriptGroup(kiv::platform::Process& script, const kiv::platform::OutputReceiver& receiver) {
   killpg(script.pid(), SIGTERM);
   script.waitReadingUnreaped(kGraceMs, receiver);

@@ -110,9 +110,7 @@ std::string nonAdministratorWriter(const ACL* dacl, bool folder) {
   return {};
 }
 
-std::string programAccessRefusal(const std::wstring& commandLine) {
-  const std::wstring program = programOfCommandLine(commandLine);
-  if (program.empty()) return {};
+std::string programAccessRefusal(const std::wstring& program) {
   std::filesystem::path path(program);
   if (auto why = refusalOf(path.wstring(), false); !why.empty()) return why;
   for (path = path.parent_path(); !path.empty(); path = path.parent_path()) {

@@ -20,8 +20,9 @@ std::string nonAdministratorWriter(const ACL* dacl, bool folder);
 // given), found as it finds it; empty when there is none.
 std::wstring programOfCommandLine(const std::wstring& commandLine);
 
-// Why the file the command line starts may not be trusted; empty when it may, or when no
-// such file is found (the start then fails and says so).
-std::string programAccessRefusal(const std::wstring& commandLine);
+// Why `program`, the full path of the file a command line starts, may not be trusted: the
+// file or a folder above it may be changed by someone other than an administrator. Empty
+// when it may be trusted.
+std::string programAccessRefusal(const std::wstring& program);
 
 }  // namespace kiv::notifier
