@@ -171,7 +171,6 @@ bool received(Instance& in, DWORD bytes) {
       in.text.assign(kReadChunk, '\0');
     } else {
       in.text.clear();
-      in.text.reserve(std::min(kReadChunk, static_cast<size_t>(in.announced)));
     }
   }
   return in.got == in.announced;
