@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstring>
 #include <list>
-#include <optional>
 #include <vector>
 
 #include "TQSMCAPI.h"
@@ -62,7 +61,7 @@ struct LocalListener::State {
   EndpointPaths paths;
   EndpointLock lock;
   UniqueFd socket;
-  std::optional<SocketPoller> poller;  // from open() to close()
+  SocketPoller poller;
   WakeSignal wake;
   uid_t owner = ::geteuid();
   ConnectionLimits limits;
@@ -97,7 +96,7 @@ void LocalListener::State::accept(Clock::time_point now) {
         // for a while rather than spin.
         refusals.note("unknown senders", "for want of descriptors", now);
         acceptPausedUntil = now + kAcceptPause;
-        poller->watch(socket.get(), &socket, false);
+        poller.watch(socket.get(), &socket, false);
       }
       return;
     }
@@ -129,7 +128,7 @@ void LocalListener::State::accept(Clock::time_point now) {
     c.uid = peer.uid;
     c.heard = now;
     c.place = std::prev(connections.end());
-    if (!poller->watch(c.fd.get(), &c)) connections.pop_back();
+    if (!poller.watch(c.fd.get(), &c)) connections.pop_back();
   }
 }
 
@@ -166,7 +165,7 @@ bool LocalListener::State::answer(const Connection& c, const Reply& reply) {
 }
 
 void LocalListener::State::drop(std::list<Connection>::iterator c) {
-  poller->forget(c->fd.get());
+  poller.forget(c->fd.get());
   connections.erase(c);
 }
 
@@ -221,11 +220,10 @@ int LocalListener::open(const std::string& name) {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, s.paths.socketPath.c_str(), s.paths.socketPath.size() + 1);
   s.socket.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  s.poller.emplace();
-  if (!s.socket || !s.poller->valid() || !s.wake.valid() ||
+  if (!s.socket || !s.poller.valid() || !s.wake.valid() ||
       ::bind(s.socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.poller->watch(s.socket.get(), &s.socket) ||
-      !s.poller->watch(s.wake.descriptor(), &s.wake)) {
+      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.poller.watch(s.socket.get(), &s.socket) ||
+      !s.poller.watch(s.wake.descriptor(), &s.wake)) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
                             s.paths.socketPath.c_str(), std::strerror(errno));
     s.socket.reset();
@@ -239,8 +237,7 @@ bool LocalListener::wait() {
   Clock::time_point next = std::min(s.refusals.due(), s.strangers.due());
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
-  if (!s.poller) return false;
-  const bool waited = s.poller->wait(next, &s.ready);
+  const bool waited = s.poller.wait(next, &s.ready);
   s.woke = Clock::now();
   if (waited) return true;
   TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
@@ -272,7 +269,7 @@ void LocalListener::serviceRequests(const Handle& handle) {
   const Clock::time_point after = Clock::now();
   if (s.acceptPausedUntil != Clock::time_point::min() && s.acceptPausedUntil <= after) {
     s.acceptPausedUntil = Clock::time_point::min();
-    s.poller->watch(s.socket.get(), &s.socket);
+    s.poller.watch(s.socket.get(), &s.socket);
   }
   s.refusals.flush(after);
   s.strangers.flush(after);
@@ -292,7 +289,6 @@ void LocalListener::close(const Reply& leftover) {
   }
   s.connections.clear();
   s.socket.reset();
-  s.poller.reset();
   s.lock.release();
 }
 
