@@ -1,7 +1,9 @@
 // The TCP relay, the same on every system: plain sockets served by one thread. Each
 // connection is taken only within the caps (in all, per remote address, and the process's
 // descriptor budget), so that a flood cannot exhaust the process; one that sends nothing for
-// the idle time is closed.
+// the idle time is closed. ZeroMQ cannot serve here, as none of that can be guarded before
+// its own accept: it takes whatever descriptors remain, keeps a silent connection for ever
+// once its greeting is done, and aborts the process when descriptors run out.
 //
 // A connection carries one request at a time (see encodeRequest); while its endpoint
 // handles it, the connection is not watched. Requests over the size limit are answered and
