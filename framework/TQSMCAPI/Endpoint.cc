@@ -93,7 +93,9 @@ void Endpoint::run() {
   while (!closing_.load()) {
     serviceRemote();
     listener_.serviceRequests(local);
-    if (!listener_.wait()) break;
+    // Serving clears the wake signal, a close's that came meanwhile too; the flag, set
+    // before the signal is raised, is looked at again before waiting.
+    if (closing_.load() || !listener_.wait()) break;
   }
   refuseLeftovers();
   release();
