@@ -93,9 +93,7 @@ void Endpoint::run() {
   while (!closing_.load()) {
     serviceRemote();
     listener_.serviceRequests(local);
-    // Serving clears the wake signal, a close's that came meanwhile too; the flag, set
-    // before the signal is raised, is looked at again before waiting.
-    if (closing_.load() || !listener_.wait()) break;
+    if (!listener_.wait()) break;
   }
   refuseLeftovers();
   release();

@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -239,6 +240,9 @@ bool LocalListener::wait() {
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
   const bool waited = s.poller.wait(next, &s.ready);
   s.woke = Clock::now();
+  // Cleared here, before the caller serves anything: a wake raised while it serves (a
+  // relayed message, a close) then ends the next wait instead of being cleared with this one.
+  if (std::find(s.ready.begin(), s.ready.end(), &s.wake) != s.ready.end()) s.wake.clear();
   if (waited) return true;
   TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
                           std::strerror(errno));
@@ -252,9 +256,8 @@ void LocalListener::serviceRequests(const Handle& handle) {
   const Clock::time_point now = s.woke;
   bool arrivals = false;
   for (void* tag : s.ready) {
-    if (tag == &s.wake) {
-      s.wake.clear();
-    } else if (tag == &s.socket) {
+    if (tag == &s.wake) continue;  // used up by the wait
+    if (tag == &s.socket) {
       arrivals = true;  // taken last: making room drops connections this loop may still serve
     } else {
       // Each connection appears once per wait, and serving one never drops another.
