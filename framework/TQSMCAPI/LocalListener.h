@@ -29,7 +29,8 @@ class LocalListener {
   int open(const std::string& name);
 
   // Blocks until a request may have arrived or wake() was called; false when waiting is no
-  // longer possible.
+  // longer possible. A wake is used up by the wait it ends, so one that comes after the
+  // wait has returned ends the next wait at once.
   bool wait();
   // Ends a wait; callable from any thread.
   void wake();

@@ -1,12 +1,14 @@
 // The trace of connections (or messages) a listener turned away: the first after a quiet
-// minute at once, then one line a minute with how many were turned away and from where, so
-// that a flood shows in the trace without filling it.
+// minute at once, then once a minute a line for each reason with how many were turned away
+// for it and from where, so that a flood shows in the trace without filling it, and no
+// reason is blamed for the refusals of another.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace kiv::bus {
 
@@ -27,13 +29,19 @@ class RefusalLog {
   void flush(Clock::time_point now);
 
  private:
+  // The refusals of one reason since the last line.
+  struct Reason {
+    std::string why;
+    std::map<std::string, size_t> counts;  // by source
+    size_t total = 0;
+  };
+
   void write(Clock::time_point now);
 
   std::string listener_;
   std::string what_;
-  std::string why_;
-  std::map<std::string, size_t> counts_;
-  size_t total_ = 0;
+  // In the order first met; a listener has only a handful of reasons.
+  std::vector<Reason> reasons_;
   Clock::time_point lastLine_ = Clock::time_point::min();
 };
 

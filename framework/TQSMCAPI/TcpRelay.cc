@@ -1,7 +1,9 @@
 // The TCP relay, the same on every system: plain sockets served by one thread. Each
 // connection is taken only within the caps (in all, per remote address, and the process's
 // descriptor budget), so that a flood cannot exhaust the process; one that sends nothing for
-// the idle time is closed.
+// the idle time is closed. ZeroMQ cannot serve here, as none of that can be guarded before
+// its own accept: it takes whatever descriptors remain, keeps a silent connection for ever
+// once its greeting is done, and aborts the process when descriptors run out.
 //
 // A connection carries one request at a time (see encodeRequest); while its endpoint
 // handles it, the connection is not watched. Requests over the size limit are answered and
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <list>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -66,6 +69,8 @@ struct TcpRelay::State {
   std::unordered_map<uint64_t, Peer*> waiting;
   uint64_t nextTicket = 1;
   Clock::time_point acceptPausedUntil = Clock::time_point::min();
+  // Where a receive of text lands before it is added to its request.
+  std::unique_ptr<char[]> scratch = std::make_unique<char[]>(kTextChunk);
 
   void run();
   void accept(Clock::time_point now);
@@ -124,21 +129,21 @@ bool TcpRelay::State::advance(Peer& peer) {
       size_t want = peer.need - peer.got;
       char* into = nullptr;
       if (text) {
-        // The text grows with what arrives: the announced length alone costs nothing.
+        // The text grows only with what arrives: the announced length alone costs nothing,
+        // and a peer sending a byte at a time costs no more than its bytes.
         want = std::min(want, kTextChunk);
-        peer.text.resize(peer.got + want);
-        into = peer.text.data();
+        into = scratch.get();
       } else {
-        into = peer.phase == Peer::Phase::kName ? peer.name.data() : peer.length;
+        into = (peer.phase == Peer::Phase::kName ? peer.name.data() : peer.length) + peer.got;
       }
-      const long read = peer.socket.receive(into + peer.got, want);
-      if (text) peer.text.resize(peer.got + static_cast<size_t>(std::max(read, 0L)));
+      const long read = peer.socket.receive(into, want);
       if (read == 0) return false;
       if (read < 0) {
         const SocketError why = lastSocketError();
         if (why == SocketError::kInterrupted) continue;
         return why == SocketError::kWouldBlock;
       }
+      if (text) peer.text.append(into, static_cast<size_t>(read));
       peer.got += static_cast<size_t>(read);
       continue;
     }
@@ -164,7 +169,6 @@ bool TcpRelay::State::advance(Peer& peer) {
           return false;
         }
         peer.text.clear();
-        peer.text.reserve(std::min(peer.need, kTextChunk));
         peer.phase = Peer::Phase::kText;
         break;
       default: {

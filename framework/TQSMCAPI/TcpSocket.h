@@ -41,8 +41,10 @@ bool resolveTcpAddress(const std::string& text, TcpAddress* resolved);
 // host alone.
 std::string tcpAddressText(const sockaddr* address, bool withPort = true);
 
-// Why the last socket call of this thread moved nothing.
-enum class SocketError { kWouldBlock, kInterrupted, kRefused, kReset, kNoResources, kOther };
+// Why the last socket call of this thread moved nothing. A reset is no case of its own: a
+// listener that took the connection and closed it is still there, so to a sender it is a
+// failed transport like any other; only a refused connection says that nobody listens.
+enum class SocketError { kWouldBlock, kInterrupted, kRefused, kNoResources, kOther };
 SocketError lastSocketError();
 // The system's words for it, for traces.
 std::string lastSocketErrorText();

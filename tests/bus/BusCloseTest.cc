@@ -1,13 +1,19 @@
 // Closing an endpoint while messages are in flight: close waits for the running callback,
-// nothing is delivered after it returns, and a callback may close its own endpoint.
+// nothing is delivered after it returns, a callback may close its own endpoint, and a close
+// right after a remote message is never lost.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "ITQConfig.h"
 #include "support/kiv_test.h"
 #include "tests/bus/BusTestEndpoint.h"
+#include "tqUtilities.h"
 
 using bustest::Gate;
 using bustest::TestEndpoint;
@@ -85,4 +91,56 @@ TEST(BusClose, ACallbackMayCloseItsOwnEndpoint) {
   }));
   EXPECT_EQ(state.calls.load(), 1);
   EXPECT_EQ(SmDeinitialize(), 0);
+}
+
+// The endpoint's thread clears its wake signal after it has handled the remote messages
+// that raised it; a close that comes meanwhile raises the same signal, and must not be
+// cleared away with theirs, or the thread waits for ever and the close with it.
+TEST(BusClose, ACloseWhileARemoteMessageIsHandledIsNeverLost) {
+  ITQConfig* config = nullptr;
+  TQUtilities_GetConfigEx(&config, -1);
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
+  config->Release();
+  // Keeps the bus, and with it the TCP listener, up until the end.
+  TestEndpoint keeper("busCloseKeeper");
+  ASSERT_EQ(keeper.openResult(), 0);
+  const std::string address = kivtest::tracedListenerAddress();
+  ASSERT_FALSE(address.empty());
+
+  Gate entered;
+  TestEndpoint endpoint("busCloseRemote", [&](const bustest::Received& got) -> uint32_t {
+    if (got.text != "<first/>") return kSmTaken;
+    entered.open();
+    // Returns once the close has begun: from then on a remote message is turned away at
+    // once, without waiting for this thread.
+    kivtest::waitFor([&] {
+      uint32_t ignored = 0;
+      return SmSendTo(address.c_str(), "busCloseRemote", "<probe/>", 8, &ignored, 100) == kSmErrNoListener;
+    });
+    return kSmTaken;
+  });
+  ASSERT_EQ(endpoint.openResult(), 0);
+
+  int sent = -1;
+  uint32_t status = 0;
+  std::thread sender([&] { sent = SmSendTo(address.c_str(), "busCloseRemote", "<first/>", 8, &status, 20000); });
+  entered.wait();
+  std::promise<void> closed;
+  std::future<void> done = closed.get_future();
+  std::thread closer([&] {
+    endpoint.close();
+    closed.set_value();
+  });
+  const bool inTime = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  if (!inTime) {
+    // A sender's connection wakes the lost thread, so that the test can end.
+    uint32_t ignored = 0;
+    bustest::send("busCloseRemote", "<wake/>", &ignored, 1000);
+  }
+  closer.join();
+  sender.join();
+  EXPECT_TRUE(inTime) << "the close was lost";
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(status, kSmTaken);
 }

@@ -12,11 +12,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <list>
-#include <optional>
 #include <vector>
 
 #include "TQSMCAPI.h"
@@ -62,7 +62,7 @@ struct LocalListener::State {
   EndpointPaths paths;
   EndpointLock lock;
   UniqueFd socket;
-  std::optional<SocketPoller> poller;  // from open() to close()
+  SocketPoller poller;
   WakeSignal wake;
   uid_t owner = ::geteuid();
   ConnectionLimits limits;
@@ -97,7 +97,7 @@ void LocalListener::State::accept(Clock::time_point now) {
         // for a while rather than spin.
         refusals.note("unknown senders", "for want of descriptors", now);
         acceptPausedUntil = now + kAcceptPause;
-        poller->watch(socket.get(), &socket, false);
+        poller.watch(socket.get(), &socket, false);
       }
       return;
     }
@@ -129,7 +129,7 @@ void LocalListener::State::accept(Clock::time_point now) {
     c.uid = peer.uid;
     c.heard = now;
     c.place = std::prev(connections.end());
-    if (!poller->watch(c.fd.get(), &c)) connections.pop_back();
+    if (!poller.watch(c.fd.get(), &c)) connections.pop_back();
   }
 }
 
@@ -166,7 +166,7 @@ bool LocalListener::State::answer(const Connection& c, const Reply& reply) {
 }
 
 void LocalListener::State::drop(std::list<Connection>::iterator c) {
-  poller->forget(c->fd.get());
+  poller.forget(c->fd.get());
   connections.erase(c);
 }
 
@@ -221,11 +221,10 @@ int LocalListener::open(const std::string& name) {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, s.paths.socketPath.c_str(), s.paths.socketPath.size() + 1);
   s.socket.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  s.poller.emplace();
-  if (!s.socket || !s.poller->valid() || !s.wake.valid() ||
+  if (!s.socket || !s.poller.valid() || !s.wake.valid() ||
       ::bind(s.socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.poller->watch(s.socket.get(), &s.socket) ||
-      !s.poller->watch(s.wake.descriptor(), &s.wake)) {
+      ::listen(s.socket.get(), SOMAXCONN) != 0 || !s.poller.watch(s.socket.get(), &s.socket) ||
+      !s.poller.watch(s.wake.descriptor(), &s.wake)) {
     TQUtilities_TraceErrorW(L"TQSMCAPI", L"SmOpenEndPointU: cannot listen on %hs: %hs",
                             s.paths.socketPath.c_str(), std::strerror(errno));
     s.socket.reset();
@@ -239,9 +238,11 @@ bool LocalListener::wait() {
   Clock::time_point next = std::min(s.refusals.due(), s.strangers.due());
   if (!s.connections.empty()) next = std::min(next, s.connections.front().heard + s.limits.localIdle);
   if (s.acceptPausedUntil != Clock::time_point::min()) next = std::min(next, s.acceptPausedUntil);
-  if (!s.poller) return false;
-  const bool waited = s.poller->wait(next, &s.ready);
+  const bool waited = s.poller.wait(next, &s.ready);
   s.woke = Clock::now();
+  // Cleared here, before the caller serves anything: a wake raised while it serves (a
+  // relayed message, a close) then ends the next wait instead of being cleared with this one.
+  if (std::find(s.ready.begin(), s.ready.end(), &s.wake) != s.ready.end()) s.wake.clear();
   if (waited) return true;
   TQUtilities_TraceErrorW(L"TQSMCAPI", L"endpoint %hs: wait failed: %hs", s.name.c_str(),
                           std::strerror(errno));
@@ -255,9 +256,8 @@ void LocalListener::serviceRequests(const Handle& handle) {
   const Clock::time_point now = s.woke;
   bool arrivals = false;
   for (void* tag : s.ready) {
-    if (tag == &s.wake) {
-      s.wake.clear();
-    } else if (tag == &s.socket) {
+    if (tag == &s.wake) continue;  // used up by the wait
+    if (tag == &s.socket) {
       arrivals = true;  // taken last: making room drops connections this loop may still serve
     } else {
       // Each connection appears once per wait, and serving one never drops another.
@@ -272,7 +272,7 @@ void LocalListener::serviceRequests(const Handle& handle) {
   const Clock::time_point after = Clock::now();
   if (s.acceptPausedUntil != Clock::time_point::min() && s.acceptPausedUntil <= after) {
     s.acceptPausedUntil = Clock::time_point::min();
-    s.poller->watch(s.socket.get(), &s.socket);
+    s.poller.watch(s.socket.get(), &s.socket);
   }
   s.refusals.flush(after);
   s.strangers.flush(after);
@@ -292,7 +292,6 @@ void LocalListener::close(const Reply& leftover) {
   }
   s.connections.clear();
   s.socket.reset();
-  s.poller.reset();
   s.lock.release();
 }
 

@@ -38,8 +38,11 @@ bool SocketPoller::valid() const { return static_cast<bool>(state_->epoll); }
 bool SocketPoller::watch(SocketHandle socket, void* tag, bool reading) {
   const int epoll = state_->epoll.get();
   if (!reading) return ::epoll_ctl(epoll, EPOLL_CTL_DEL, socket, nullptr) == 0;
-  return epollWatch(epoll, socket, EPOLLIN, tag, EPOLL_CTL_MOD) ||
-         (errno == ENOENT && epollWatch(epoll, socket, EPOLLIN, tag, EPOLL_CTL_ADD));
+  // Added first: a socket is almost always watched when it is new or after it was left
+  // out (a request being handled, accepting paused); only an answer to a request refused
+  // while still reading finds it in the set.
+  return epollWatch(epoll, socket, EPOLLIN, tag, EPOLL_CTL_ADD) ||
+         (errno == EEXIST && epollWatch(epoll, socket, EPOLLIN, tag, EPOLL_CTL_MOD));
 }
 
 bool SocketPoller::wait(std::chrono::steady_clock::time_point deadline, std::vector<void*>* ready) {

@@ -19,9 +19,6 @@ SocketError classify(int error) {
       return SocketError::kInterrupted;
     case ECONNREFUSED:
       return SocketError::kRefused;
-    case EPIPE:
-    case ECONNRESET:
-      return SocketError::kReset;
     case EMFILE:
     case ENFILE:
     case ENOBUFS:

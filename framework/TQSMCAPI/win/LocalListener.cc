@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "TQSMCAPI.h"
@@ -150,12 +151,14 @@ bool writeAnswer(Instance& in, const Reply& reply) {
          written == bytes.size();
 }
 
-// The sender has gone (or broke the protocol): the instance listens for the next one.
+// The sender has gone (or broke the protocol): the instance listens for the next one. Its
+// buffer goes too: instances stay for the process's life, and each would otherwise keep the
+// room of the largest request it ever read.
 void hangUp(Instance& in) {
   DisconnectNamedPipe(in.pipe.get());
   in.phase = Instance::Phase::kListening;
   in.got = 0;
-  in.text.clear();
+  std::string().swap(in.text);
   in.pid = 0;
 }
 
@@ -171,7 +174,6 @@ bool received(Instance& in, DWORD bytes) {
       in.text.assign(kReadChunk, '\0');
     } else {
       in.text.clear();
-      in.text.reserve(std::min(kReadChunk, static_cast<size_t>(in.announced)));
     }
   }
   return in.got == in.announced;

@@ -17,10 +17,6 @@ SocketError classify(int error) {
       return SocketError::kInterrupted;
     case WSAECONNREFUSED:
       return SocketError::kRefused;
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-    case WSAESHUTDOWN:
-      return SocketError::kReset;
     case WSAEMFILE:
     case WSAENOBUFS:
       return SocketError::kNoResources;
