@@ -10,10 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "ITQConfig.h"
 #include "support/kiv_test.h"
 #include "tests/bus/BusTestEndpoint.h"
-#include "tqUtilities.h"
 
 using bustest::Gate;
 using bustest::TestEndpoint;
@@ -97,11 +95,7 @@ TEST(BusClose, ACallbackMayCloseItsOwnEndpoint) {
 // that raised it; a close that comes meanwhile raises the same signal, and must not be
 // cleared away with theirs, or the thread waits for ever and the close with it.
 TEST(BusClose, ACloseWhileARemoteMessageIsHandledIsNeverLost) {
-  ITQConfig* config = nullptr;
-  TQUtilities_GetConfigEx(&config, -1);
-  ASSERT_NE(config, nullptr);
-  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
-  config->Release();
+  bustest::configureTcpListener(L"tcp://127.0.0.1:0");
   // Keeps the bus, and with it the TCP listener, up until the end.
   TestEndpoint keeper("busCloseKeeper");
   ASSERT_EQ(keeper.openResult(), 0);

@@ -15,10 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "ITQConfig.h"
 #include "TQSMCAPI.h"
+#include "tests/bus/BusTestEndpoint.h"
 #include "tests/host/HostFixture.h"
-#include "tqUtilities.h"
 
 namespace {
 
@@ -98,11 +97,7 @@ class BusFlood : public hosttest::HostTest {
     limit.rlim_cur = limit.rlim_max;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
 
-    ITQConfig* config = nullptr;
-    TQUtilities_GetConfigEx(&config, -1);
-    ASSERT_NE(config, nullptr);
-    EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", L"tcp://127.0.0.1:0", 0), 0);
-    config->Release();
+    bustest::configureTcpListener(L"tcp://127.0.0.1:0");
 
     // As on a machine that gives a service no more than 1,024 descriptors.
     host_ = std::make_unique<kivtest::ChildProcess>(

@@ -4,25 +4,11 @@
 
 #include <string>
 
-#include "ITQConfig.h"
 #include "support/kiv_test.h"
 #include "tests/bus/BusTestEndpoint.h"
-#include "tqUtilities.h"
-
-namespace {
-
-void configureListener(const wchar_t* address) {
-  ITQConfig* config = nullptr;
-  TQUtilities_GetConfigEx(&config, -1);
-  ASSERT_NE(config, nullptr);
-  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", address, 0), 0);
-  config->Release();
-}
-
-}  // namespace
 
 TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
-  configureListener(L"tcp://127.0.0.1:0");
+  bustest::configureTcpListener(L"tcp://127.0.0.1:0");
   bustest::TestEndpoint endpoint("busRemote", [](const bustest::Received& got) -> uint32_t {
     return got.isLocal == 0 ? kSmRefused : kSmTaken;
   });
@@ -49,7 +35,7 @@ TEST(BusTcp, MessagesFromTheListenerAreNotLocal) {
 
 // The relay takes a request in as its bytes come; every piece must land in its place.
 TEST(BusTcp, TheLargestMessageArrivesWhole) {
-  configureListener(L"tcp://127.0.0.1:0");
+  bustest::configureTcpListener(L"tcp://127.0.0.1:0");
   bustest::TestEndpoint endpoint("busRemoteLarge");
   ASSERT_EQ(endpoint.openResult(), 0);
   const std::string address = kivtest::tracedListenerAddress();

@@ -2,6 +2,8 @@
 // both again when the test ends; records what every callback received.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -9,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "ITQConfig.h"
 #include "TQSMCAPI.h"
+#include "tqUtilities.h"
 
 namespace bustest {
 
@@ -72,6 +76,16 @@ class TestEndpoint {
   std::vector<Received> received_;
   std::atomic<int> calls_{0};
 };
+
+// Where the bus's TCP listener listens once the bus starts in this home ("tcp://127.0.0.1:0"
+// for a free port, traced when it listens).
+inline void configureTcpListener(const wchar_t* address) {
+  ITQConfig* config = nullptr;
+  TQUtilities_GetConfigEx(&config, -1);
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->setStringW(L"dlox/common/kiv/bus", L"tcplisten", address, 0), 0);
+  config->Release();
+}
 
 // Sends text to a local endpoint; the status lands in *status.
 inline int send(const char* endpoint, const std::string& text, uint32_t* status,
